@@ -1,0 +1,39 @@
+// The KVR header record and the fixed counts of both file formats.
+#ifndef TORVAN_DEFS_H
+#define TORVAN_DEFS_H
+
+#include <cstdint>
+
+// KVR version 2: an 88-byte little-endian header, then 16-bit samples.
+constexpr int KVR_HEADER_SIZE = 88;
+constexpr int KVR_SAMPLE_SIZE = 2;
+constexpr int KVR_MAGIC_LENGTH = 3;
+constexpr int KVR_SIGNATURE_LENGTH = 40;
+
+// FITS: everything comes in 2880-byte blocks of 36 cards or 1440 samples.
+constexpr int FITS_BLOCK = 2880;
+constexpr int BLOCK_HALF = FITS_BLOCK / 2;
+constexpr int CARD_LENGTH = 80;
+constexpr int CARD_COUNT = FITS_BLOCK / CARD_LENGTH;
+constexpr int VALUE_END_COLUMN = 30;
+
+// The header as read, field by field, in file order. The texts carry one
+// more character than on disk so that they end in a terminating zero.
+struct t_kvr_header {
+    char tri[KVR_MAGIC_LENGTH + 1];
+    int32_t version;
+    char compressed;
+    int32_t compr_eng_ver;
+    char copyright[KVR_SIGNATURE_LENGTH + 1];
+    int32_t ruva_width;
+    int32_t ruva_height;
+    int32_t year;
+    int32_t month;
+    int32_t day;
+    int32_t hour;
+    int32_t minute;
+    int32_t second;
+    int32_t ssecond;
+};
+
+#endif

@@ -1,0 +1,134 @@
+#include "fits_writer.h"
+
+#include <cstdarg>
+#include <cstring>
+
+// Puts left at the start of the buffer and right so that it ends just before
+// bufferLength. The caller has blanked the buffer; nothing outside
+// [0, bufferLength) is ever written, whatever the lengths.
+void alignText(const char* left, const char* right, char* buffer, int bufferLength)
+{
+    int leftLength = (int)strlen(left);
+    int rightLength = (int)strlen(right);
+
+    if (bufferLength <= 0)
+        return;
+    if (leftLength > bufferLength)
+        leftLength = bufferLength;
+    memcpy(buffer, left, leftLength);
+    if (rightLength > bufferLength) {
+        right += rightLength - bufferLength;
+        rightLength = bufferLength;
+    }
+    memcpy(buffer + bufferLength - rightLength, right, rightLength);
+}
+
+static void fixedCard(char* buff, const char* keyword, const char* value)
+{
+    memset(buff, ' ', CARD_LENGTH);
+    alignText(keyword, value, buff, VALUE_END_COLUMN);
+}
+
+static void numberCard(char* buff, char* textNumber, const char* keyword, int32_t value)
+{
+    snprintf(textNumber, TEXT_NUMBER_SIZE, "%d", (int)value);
+    fixedCard(buff, keyword, textNumber);
+}
+
+// Formats into the scratch text and keeps what fits in the card: a long
+// input path is cut at column 80, and the terminator never reaches the card.
+static void freeCard(char* buff, char* textNumber, const char* format, ...)
+{
+    va_list values;
+    int length;
+
+    va_start(values, format);
+    length = vsnprintf(textNumber, TEXT_NUMBER_SIZE, format, values);
+    va_end(values);
+    if (length < 0)
+        length = 0;
+    if (length > CARD_LENGTH)
+        length = CARD_LENGTH;
+    memcpy(buff, textNumber, length);
+    memset(buff + length, ' ', CARD_LENGTH - length);
+}
+
+static void dateCard(char* buff, char* textNumber, const t_kvr_header* h)
+{
+    freeCard(buff, textNumber, "DATE-OBS='%d%d/%d%d/%d%d'",
+             h->day / 10, h->day % 10, h->month / 10, h->month % 10,
+             h->year % 100 / 10, h->year % 10);
+}
+
+static void timeCard(char* buff, char* textNumber, const t_kvr_header* h)
+{
+    freeCard(buff, textNumber, "TIME    ='%d%d:%d%d:%d%d.%d%d%d'",
+             h->hour / 10, h->hour % 10, h->minute / 10, h->minute % 10,
+             h->second / 10, h->second % 10,
+             h->ssecond / 100, h->ssecond / 10 % 10, h->ssecond % 10);
+}
+
+// Card numbers count from 1; cards 10 to 36 are blank.
+void composeCard(int number, const t_kvr_header* header, const char* inp,
+                 char* buff, char* textNumber)
+{
+    switch (number) {
+    case 1: fixedCard(buff, "SIMPLE  =", "T"); break;
+    case 2: fixedCard(buff, "BITPIX  =", "16"); break;
+    case 3: fixedCard(buff, "NAXIS   =", "2"); break;
+    case 4: numberCard(buff, textNumber, "NAXIS1  =", header->ruva_width); break;
+    case 5: numberCard(buff, textNumber, "NAXIS2  =", header->ruva_height); break;
+    case 6: dateCard(buff, textNumber, header); break;
+    case 7: timeCard(buff, textNumber, header); break;
+    case 8:
+        freeCard(buff, textNumber,
+                 "COMMENT Soubor vytvoren z predlohy `%s' ve formatu KVR programem `TORVAN'",
+                 inp);
+        break;
+    case 9: fixedCard(buff, "END", ""); break;
+    default: memset(buff, ' ', CARD_LENGTH); break;
+    }
+}
+
+int writeHeaderCards(FILE* f_ou, const t_kvr_header* header, const char* inp,
+                     char* buff, char* textNumber)
+{
+    for (int number = 1; number <= CARD_COUNT; number++) {
+        composeCard(number, header, inp, buff, textNumber);
+        if (fwrite(buff, 1, CARD_LENGTH, f_ou) != CARD_LENGTH)
+            return 0;
+    }
+    return 1;
+}
+
+uint32_t swap_bytes(uint32_t x)
+{
+    return (x << 8) + (x >> 8);
+}
+
+// In place: each little-endian sample keeps its upper 12 bits and goes out
+// high byte first. The swapped value is stored low byte first, which makes
+// the order big-endian on any host. The rest of the block is zeroed.
+void prepareDataBlock(unsigned char* block, int count)
+{
+    for (int i = 0; i < count; i++) {
+        unsigned char* sample = block + 2 * i;
+        uint32_t value = ((uint32_t)sample[0] | (uint32_t)sample[1] << 8) >> 4;
+        uint32_t swapped = swap_bytes(value);
+        sample[0] = (unsigned char)swapped;
+        sample[1] = (unsigned char)(swapped >> 8);
+    }
+    memset(block + 2 * count, 0, (size_t)(BLOCK_HALF - count) * 2);
+}
+
+int writeBlock(FILE* f_ou, const unsigned char* block)
+{
+    return fwrite(block, 2, BLOCK_HALF, f_ou) == BLOCK_HALF;
+}
+
+// One header block and the fewest data blocks that hold the samples.
+uint64_t fitsSize(uint64_t samples)
+{
+    uint64_t sizex = FITS_BLOCK + samples * 2;
+    return (sizex + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
+}

@@ -1,0 +1,24 @@
+// Writing the FITS output: the 36 header cards and the 12-bit data blocks.
+#ifndef TORVAN_FITS_WRITER_H
+#define TORVAN_FITS_WRITER_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "defs.h"
+
+// Scratch for a decimal value or a formatted card, with room for its terminator.
+constexpr int TEXT_NUMBER_SIZE = CARD_LENGTH + 1;
+
+void alignText(const char* left, const char* right, char* buffer, int bufferLength);
+void composeCard(int number, const t_kvr_header* header, const char* inp,
+                 char* buff, char* textNumber);
+int writeHeaderCards(FILE* f_ou, const t_kvr_header* header, const char* inp,
+                     char* buff, char* textNumber);
+
+uint32_t swap_bytes(uint32_t x);
+void prepareDataBlock(unsigned char* block, int count);
+int writeBlock(FILE* f_ou, const unsigned char* block);
+uint64_t fitsSize(uint64_t samples);
+
+#endif

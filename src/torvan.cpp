@@ -1,0 +1,196 @@
+// TORVAN: converts one KVR version 2 picture into a FITS file.
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "defs.h"
+#include "fits_writer.h"
+#include "kvr_reader.h"
+
+static const char VERSION[] = "1.2 (09/10/2004)";
+
+static const char MSG_OPEN[] = "* Soubor `%s' se nepodarilo otevrit!\n";
+static const char MSG_READ[] = "* Nelze cist ze souboru `%s'!\n";
+static const char MSG_FORMAT[] = "* Format souboru `%s' neodpovida definici KVR!\n";
+static const char MSG_WRITE[] = "* Nelze zapisovat do `%s'!";
+static const char MSG_SAME[] = "* Vystupni soubor `%s' je totozny se vstupnim!\n";
+
+void printHelp()
+{
+    printf("Pouziti:  torvan <[cesta]input.kvr> <[cesta]output.fit> [-h]\n\n");
+    printf("  <input.kvr>: vstupni soubor formatu KVR verze 2\n");
+    printf("  <output.fit>: vystupni soubor formatu FITS (16-bit unsigned integer)\n");
+    printf("  [cesta]: nepovinna cesta k adresarum obsahujicim vstupni/vystupni soubor\n");
+    printf("  [-h]: tato napoveda\n\n");
+    printf("Kontakt: TORVAN maintainers (torvan@example.org), 2004.\n\n");
+}
+
+void printStat(const t_kvr_header* Header, const char* inpf, const char* outf)
+{
+    uint64_t samples = sampleCount(Header);
+    uint64_t inputSize = KVR_HEADER_SIZE + samples * KVR_SAMPLE_SIZE;
+
+    printf("`%s' (%" PRIu64 " B) -> `%s' (%" PRIu64 " B)\n",
+           inpf, inputSize, outf, fitsSize(samples));
+    printf("Verze KVR: %d\n", (int)Header->version);
+    printf("Komprese KVR: NE\n");
+    printf("Rozmery (S x V): %d x %d\n", (int)Header->ruva_width, (int)Header->ruva_height);
+    printf("Cas porizeni: %d.%d.%d; %d:%d:%d.%d\n",
+           (int)Header->day, (int)Header->month, (int)Header->year,
+           (int)Header->hour, (int)Header->minute, (int)Header->second,
+           (int)Header->ssecond);
+}
+
+// Writing the output over its own input would destroy the picture before
+// a single byte of it is read.
+static int sameFile(const char* inp, const char* out)
+{
+    struct stat inpStat, outStat;
+
+    if (stat(inp, &inpStat) != 0 || stat(out, &outStat) != 0)
+        return 0;
+    return inpStat.st_dev == outStat.st_dev && inpStat.st_ino == outStat.st_ino;
+}
+
+// A failed query can never match a header, so it ends as a format failure.
+static int inputSize(const char* inp, uint64_t* inp_size)
+{
+    struct stat inpStat;
+
+    if (stat(inp, &inpStat) != 0 || !S_ISREG(inpStat.st_mode))
+        return 0;
+    *inp_size = (uint64_t)inpStat.st_size;
+    return 1;
+}
+
+// Only a regular file is ours to delete: a device at the output path stays.
+static int isRegularStream(FILE* f)
+{
+    struct stat fileStat;
+
+    return fstat(fileno(f), &fileStat) == 0 && S_ISREG(fileStat.st_mode);
+}
+
+static void removeOutput(const char* out, int outIsRegular)
+{
+    if (outIsRegular)
+        remove(out);
+}
+
+static int abandonConversion(const char* message, const char* path, FILE* f_in,
+                             FILE* f_ou, const char* out, int outIsRegular)
+{
+    printf(message, path);
+    fclose(f_in);
+    fclose(f_ou);
+    removeOutput(out, outIsRegular);
+    return 0;
+}
+
+static int copySamples(FILE* f_in, FILE* f_ou, uint64_t samples,
+                       unsigned char* block, int* readFailed)
+{
+    *readFailed = 0;
+    while (samples > 0) {
+        int count = samples < BLOCK_HALF ? (int)samples : BLOCK_HALF;
+
+        if (!readSamples(f_in, block, count)) {
+            *readFailed = 1;
+            return 0;
+        }
+        prepareDataBlock(block, count);
+        if (!writeBlock(f_ou, block))
+            return 0;
+        samples -= count;
+    }
+    if (!inputExhausted(f_in)) {
+        *readFailed = 1;
+        return 0;
+    }
+    return 1;
+}
+
+int convertFile(const char* inp, const char* out)
+{
+    t_kvr_header KVRheader;
+    char buff[CARD_LENGTH];
+    char textNumber[TEXT_NUMBER_SIZE];
+    unsigned char block[FITS_BLOCK];
+    uint64_t inp_size = 0;
+    int outIsRegular;
+    int readFailed;
+
+    if (sameFile(inp, out)) {
+        printf(MSG_SAME, out);
+        return 0;
+    }
+    FILE* f_in = fopen(inp, "rb");
+    FILE* f_ou = fopen(out, "wb");
+    if (f_in == NULL) {
+        printf(MSG_OPEN, inp);
+        if (f_ou != NULL) {
+            outIsRegular = isRegularStream(f_ou);
+            fclose(f_ou);
+            removeOutput(out, outIsRegular);
+        }
+        return 0;
+    }
+    if (f_ou == NULL) {
+        printf(MSG_OPEN, out);
+        fclose(f_in);
+        return 0;
+    }
+    outIsRegular = isRegularStream(f_ou);
+
+    if (!readHeader(f_in, &KVRheader))
+        return abandonConversion(MSG_READ, inp, f_in, f_ou, out, outIsRegular);
+    if (!inputSize(inp, &inp_size) || !testHeader(&KVRheader) ||
+        !sizeMatches(&KVRheader, inp_size))
+        return abandonConversion(MSG_FORMAT, inp, f_in, f_ou, out, outIsRegular);
+    if (!writeHeaderCards(f_ou, &KVRheader, inp, buff, textNumber))
+        return abandonConversion(MSG_WRITE, out, f_in, f_ou, out, outIsRegular);
+    if (!copySamples(f_in, f_ou, sampleCount(&KVRheader), block, &readFailed))
+        return abandonConversion(readFailed ? MSG_READ : MSG_WRITE,
+                                 readFailed ? inp : out, f_in, f_ou, out, outIsRegular);
+
+    // The last buffered bytes may still meet a full medium: success is only
+    // reported once they are out and the output is closed.
+    if (fflush(f_ou) != 0)
+        return abandonConversion(MSG_WRITE, out, f_in, f_ou, out, outIsRegular);
+    if (fclose(f_ou) != 0) {
+        printf(MSG_WRITE, out);
+        fclose(f_in);
+        removeOutput(out, outIsRegular);
+        return 0;
+    }
+    printStat(&KVRheader, inp, out);
+    fclose(f_in);
+    return 1;
+}
+
+int main(int argc, char* argv[])
+{
+    printf("\nTORVAN verze %s: Konverze KVR obrazku verze 2 do formatu FITS.\n\n", VERSION);
+    if (argc < 3) {
+        printf("* Nedostatecny pocet argumentu!\n\n");
+        printHelp();
+        return 1;
+    }
+    if (argc > 3) {
+        for (int i = 3; i < argc; i++) {
+            if (strcmp(argv[i], "-h") != 0) {
+                printf("* Neznamy argument `%s'!\n\n", argv[i]);
+                printHelp();
+                return 1;
+            }
+        }
+        printHelp();
+        return 0;
+    }
+    if (!convertFile(argv[1], argv[2])) {
+        printf("* Konverze se nezdarila!\n");
+        return 1;
+    }
+    return 0;
+}
