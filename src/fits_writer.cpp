@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "kvr_reader.h"
+
 // Puts left at the start of the buffer and right so that it ends just before
 // bufferLength. The caller has blanked the buffer; nothing outside
 // [0, bufferLength) is ever written, whatever the lengths.
@@ -124,6 +126,32 @@ void prepareDataBlock(unsigned char* block, int count)
 int writeBlock(FILE* f_ou, const unsigned char* block)
 {
     return fwrite(block, 2, BLOCK_HALF, f_ou) == BLOCK_HALF;
+}
+
+// Streams exactly the announced samples through one block. A short or failed
+// read, or input left over, sets readFailed: the input changed after its size
+// was checked, and the output must not pretend otherwise.
+int writeDataBlocks(FILE* f_in, FILE* f_ou, uint64_t samples, unsigned char* block,
+                    int* readFailed)
+{
+    *readFailed = 0;
+    while (samples > 0) {
+        int count = samples < BLOCK_HALF ? (int)samples : BLOCK_HALF;
+
+        if (!readSamples(f_in, block, count)) {
+            *readFailed = 1;
+            return 0;
+        }
+        prepareDataBlock(block, count);
+        if (!writeBlock(f_ou, block))
+            return 0;
+        samples -= count;
+    }
+    if (!inputExhausted(f_in)) {
+        *readFailed = 1;
+        return 0;
+    }
+    return 1;
 }
 
 // One header block and the fewest data blocks that hold the samples.

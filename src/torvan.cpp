@@ -88,29 +88,6 @@ static int abandonConversion(const char* message, const char* path, FILE* f_in,
     return 0;
 }
 
-static int copySamples(FILE* f_in, FILE* f_ou, uint64_t samples,
-                       unsigned char* block, int* readFailed)
-{
-    *readFailed = 0;
-    while (samples > 0) {
-        int count = samples < BLOCK_HALF ? (int)samples : BLOCK_HALF;
-
-        if (!readSamples(f_in, block, count)) {
-            *readFailed = 1;
-            return 0;
-        }
-        prepareDataBlock(block, count);
-        if (!writeBlock(f_ou, block))
-            return 0;
-        samples -= count;
-    }
-    if (!inputExhausted(f_in)) {
-        *readFailed = 1;
-        return 0;
-    }
-    return 1;
-}
-
 int convertFile(const char* inp, const char* out)
 {
     t_kvr_header KVRheader;
@@ -150,7 +127,7 @@ int convertFile(const char* inp, const char* out)
         return abandonConversion(MSG_FORMAT, inp, f_in, f_ou, out, outIsRegular);
     if (!writeHeaderCards(f_ou, &KVRheader, inp, buff, textNumber))
         return abandonConversion(MSG_WRITE, out, f_in, f_ou, out, outIsRegular);
-    if (!copySamples(f_in, f_ou, sampleCount(&KVRheader), block, &readFailed))
+    if (!writeDataBlocks(f_in, f_ou, sampleCount(&KVRheader), block, &readFailed))
         return abandonConversion(readFailed ? MSG_READ : MSG_WRITE,
                                  readFailed ? inp : out, f_in, f_ou, out, outIsRegular);
 

@@ -161,3 +161,32 @@ TEST(DataBlock, OutputSizeIsWholeBlocks)
     for (const auto& c : cases)
         EXPECT_EQ(fitsSize(c.samples), c.size) << c.samples << " samples";
 }
+
+TEST(DataBlocks, ExactlyTheAnnouncedSamplesOrAFailureSaysWhich)
+{
+    const struct { const char* name; size_t inputBytes; uint64_t samples; size_t room;
+                   int result, readFailed; size_t written; } cases[] = {
+        {"one sample", 2, 1, 8640, 1, 0, 2880},
+        {"one full block", 2880, 1440, 8640, 1, 0, 2880},
+        {"one sample over a block", 2882, 1441, 8640, 1, 0, 5760},
+        {"input shrank", 2880, 1441, 8640, 0, 1, 2880},
+        {"input grew by a sample", 2884, 1441, 8640, 0, 1, 5760},
+        {"input grew by a byte", 2883, 1441, 8640, 0, 1, 5760},
+        {"output full in the last block", 2882, 1441, 5000, 0, 0, 5000},
+    };
+    for (const auto& c : cases) {
+        std::string input(c.inputBytes + 1, '\x7F');
+        std::string output(c.room, '\0');
+        unsigned char block[FITS_BLOCK];
+        int readFailed = -1;
+        FILE* in = fmemopen(&input[0], c.inputBytes, "rb");
+        FILE* out = fmemopen(&output[0], c.room, "wb");
+        setvbuf(out, NULL, _IONBF, 0);
+
+        EXPECT_EQ(writeDataBlocks(in, out, c.samples, block, &readFailed), c.result) << c.name;
+        EXPECT_EQ(readFailed, c.readFailed) << c.name;
+        EXPECT_EQ((size_t)ftell(out), c.written) << c.name;
+        fclose(in);
+        fclose(out);
+    }
+}
