@@ -17,6 +17,10 @@ constexpr int CARD_LENGTH = 80;
 constexpr int CARD_COUNT = FITS_BLOCK / CARD_LENGTH;
 constexpr int VALUE_END_COLUMN = 30;
 
+// Each stream moves this much per system call, so that the 2880-byte reads
+// and writes cost memory copies rather than system calls.
+constexpr int STREAM_BUFFER = 256 * 1024;
+
 // The header as read, field by field, in file order. The texts carry one
 // more character than on disk so that they end in a terminating zero.
 struct t_kvr_header {

@@ -94,6 +94,8 @@ int convertFile(const char* inp, const char* out)
     char buff[CARD_LENGTH];
     char textNumber[TEXT_NUMBER_SIZE];
     unsigned char block[FITS_BLOCK];
+    char inBuffer[STREAM_BUFFER];
+    char outBuffer[STREAM_BUFFER];
     uint64_t inp_size = 0;
     int outIsRegular;
     int readFailed;
@@ -119,6 +121,8 @@ int convertFile(const char* inp, const char* out)
         return 0;
     }
     outIsRegular = isRegularStream(f_ou);
+    setvbuf(f_in, inBuffer, _IOFBF, sizeof inBuffer);
+    setvbuf(f_ou, outBuffer, _IOFBF, sizeof outBuffer);
 
     if (!readHeader(f_in, &KVRheader))
         return abandonConversion(MSG_READ, inp, f_in, f_ou, out, outIsRegular);
