@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 #include <map>
 
 #include "kvr_encode.h"
@@ -74,21 +73,29 @@ TEST_F(Torvan, ArgumentRules)
         RunResult result = run(c.args);
         EXPECT_EQ(result.output, BANNER + c.output) << c.args.size() << " arguments";
         EXPECT_EQ(result.status, c.status);
-        EXPECT_FALSE(exists(at("b.fit"))) << "no conversion is attempted";
+        EXPECT_FALSE(fs::exists(at("b.fit"))) << "no conversion is attempted";
     }
 }
 
+// A file-size limit equal to the output's size is no failure, and an output
+// named -h is just a path.
 TEST_F(Torvan, ConvertsAndReportsWholeBlocks)
 {
-    const struct { int32_t width, height; uint64_t outSize; } cases[] = {
-        {1, 1, 5760}, {40, 36, 5760}, {1441, 1, 8640}, {720, 576, 289 * 2880}, {768, 576, 309 * 2880},
+    const struct { int32_t width, height; std::string out; rlim_t limit; uint64_t outSize; } cases[] = {
+        {1, 1, "out.fit", RLIM_INFINITY, 5760},
+        {1, 1, "out.fit", 5760, 5760},
+        {1, 1, "-h", RLIM_INFINITY, 5760},
+        {40, 36, "out.fit", RLIM_INFINITY, 5760},
+        {1441, 1, "out.fit", RLIM_INFINITY, 8640},
+        {720, 576, "out.fit", RLIM_INFINITY, 289 * 2880},
+        {768, 576, "out.fit", RLIM_INFINITY, 309 * 2880},
     };
     for (const auto& c : cases) {
         writeFile(at("in.kvr"), picture(c.width, c.height));
-        RunResult result = run({"in.kvr", "out.fit"});
-        EXPECT_EQ(result.output, BANNER + report("in.kvr", "out.fit", c.width, c.height, c.outSize));
+        RunResult result = run({"in.kvr", c.out}, c.limit);
+        EXPECT_EQ(result.output, BANNER + report("in.kvr", c.out, c.width, c.height, c.outSize));
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(fs::file_size(at("out.fit")), c.outSize) << c.width << " x " << c.height;
+        EXPECT_EQ(fs::file_size(at(c.out)), c.outSize) << c.width << " x " << c.height;
     }
 }
 
@@ -112,102 +119,66 @@ TEST_F(Torvan, OutputIsByteExact)
     EXPECT_EQ(readFile(at("o.fit")), expected);
 }
 
-TEST_F(Torvan, OutputNamedDashHIsAPath)
-{
-    writeFile(at("a.kvr"), picture(1, 1));
-    RunResult result = run({"a.kvr", "-h"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, BANNER + report("a.kvr", "-h", 1, 1, 5760));
-    EXPECT_EQ(fs::file_size(at("-h")), 5760u);
-}
+static std::string openFailed(const std::string& path) { return "* Soubor `" + path + "' se nepodarilo otevrit!\n"; }
+static std::string readFailed(const std::string& path) { return "* Nelze cist ze souboru `" + path + "'!\n"; }
+static std::string formatFailed(const std::string& path) { return "* Format souboru `" + path + "' neodpovida definici KVR!\n"; }
+static std::string writeFailed(const std::string& path) { return "* Nelze zapisovat do `" + path + "'!"; }
+static std::string sameFailed(const std::string& path) { return "* Vystupni soubor `" + path + "' je totozny se vstupnim!\n"; }
 
-TEST_F(Torvan, FileSizeLimitEqualToTheOutputSucceeds)
-{
-    writeFile(at("in.kvr"), picture(1, 1));
-    RunResult result = run({"in.kvr", "out.fit"}, 5760);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, BANNER + report("in.kvr", "out.fit", 1, 1, 5760));
-}
+static const std::string MISSING = "(no file)", FOLDER = "(a folder)", HEADER = picture(1, 1).substr(0, 88);
+static t_kvr_header month13() { t_kvr_header h = validKvrHeader(1, 1); h.month = 13; return h; }
 
-struct FailureCase {
+// The input is always in.kvr. What stands at the output path beforehand:
+// nothing, an older file (both must be gone afterwards), or a folder, a
+// device, a link to the input or the input itself (all must stay).
+static const struct FailureCase {
     const char* name;
-    std::function<void(const std::string& dir)> setup;
-    std::string inp, out;
-    std::string message;
+    std::string input;
+    std::string out, outBefore, message;
     rlim_t limit;
-    bool outputStays;
+} failureCases[] = {
+    {"missing input", MISSING, "out.fit", "file", openFailed("in.kvr"), RLIM_INFINITY},
+    {"output in a missing folder", picture(2, 2), "no/out.fit", "", openFailed("no/out.fit"), RLIM_INFINITY},
+    {"output is a folder", picture(2, 2), "sub", "folder", openFailed("sub"), RLIM_INFINITY},
+    {"empty input", "", "out.fit", "", readFailed("in.kvr"), RLIM_INFINITY},
+    {"87-byte input", HEADER.substr(0, 87), "out.fit", "", readFailed("in.kvr"), RLIM_INFINITY},
+    {"input is a folder", FOLDER, "out.fit", "", readFailed("in.kvr"), RLIM_INFINITY},
+    {"header only", HEADER, "out.fit", "", formatFailed("in.kvr"), RLIM_INFINITY},
+    {"one sample too few", picture(3, 3).substr(0, 88 + 16), "out.fit", "", formatFailed("in.kvr"), RLIM_INFINITY},
+    {"one sample too many", picture(3, 3) + "ab", "out.fit", "", formatFailed("in.kvr"), RLIM_INFINITY},
+    {"one byte too many", picture(3, 3) + "a", "out.fit", "", formatFailed("in.kvr"), RLIM_INFINITY},
+    {"month 13", kvrBytes(month13(), {0}), "out.fit", "", formatFailed("in.kvr"), RLIM_INFINITY},
+    {"byte count wrapping 32 bits", kvrBytes(validKvrHeader(65536, 32768), {}), "out.fit", "",
+     formatFailed("in.kvr"), RLIM_INFINITY},
+    {"output is the input", picture(2, 2), "in.kvr", "input", sameFailed("in.kvr"), RLIM_INFINITY},
+    {"output is the input by ./", picture(2, 2), "./in.kvr", "input", sameFailed("./in.kvr"), RLIM_INFINITY},
+    {"output is a hard link", picture(2, 2), "hard.fit", "hard link", sameFailed("hard.fit"), RLIM_INFINITY},
+    {"output is a symbolic link", picture(2, 2), "soft.fit", "symbolic link", sameFailed("soft.fit"), RLIM_INFINITY},
+    {"device output, invalid input", HEADER, "null.dev", "device", formatFailed("in.kvr"), RLIM_INFINITY},
+    {"device output, missing input", MISSING, "null.dev", "device", openFailed("in.kvr"), RLIM_INFINITY},
+    {"medium full in the header cards", picture(100, 100), "out.fit", "", writeFailed("out.fit"), 1000},
+    {"medium full in the data", picture(100, 100), "out.fit", "", writeFailed("out.fit"), 2880 + 5000},
+    {"medium full for the last bytes", picture(1, 1), "out.fit", "", writeFailed("out.fit"), 5759},
 };
 
-static std::string writeFailure(const std::string& out)
+static void prepare(const std::string& dir, const FailureCase& c)
 {
-    return "* Nelze zapisovat do `" + out + "'!";
+    const std::string inp = dir + "/in.kvr", out = dir + "/" + c.out;
+    if (c.input == FOLDER)
+        fs::create_directory(inp);
+    else if (c.input != MISSING)
+        writeFile(inp, c.input);
+    if (c.outBefore == "file")
+        writeFile(out, "an older file");
+    else if (c.outBefore == "folder")
+        fs::create_directory(out);
+    else if (c.outBefore == "device")
+        makeNullDevice(out);
+    else if (c.outBefore == "hard link")
+        fs::create_hard_link(inp, out);
+    else if (c.outBefore == "symbolic link")
+        fs::create_symlink("in.kvr", out);
 }
-
-static const std::string SIGNATURE_ONLY = picture(1, 1).substr(0, 88);
-
-static const FailureCase failureCases[] = {
-    {"missing input, existing output",
-     [](const std::string& d) { writeFile(d + "/out.fit", "an older file"); },
-     "missing.kvr", "out.fit", "* Soubor `missing.kvr' se nepodarilo otevrit!\n", RLIM_INFINITY, false},
-    {"output in a missing folder", [](const std::string& d) { writeFile(d + "/in.kvr", picture(2, 2)); },
-     "in.kvr", "nowhere/out.fit", "* Soubor `nowhere/out.fit' se nepodarilo otevrit!\n", RLIM_INFINITY, false},
-    {"output is a folder",
-     [](const std::string& d) { writeFile(d + "/in.kvr", picture(2, 2)); fs::create_directory(d + "/sub"); },
-     "in.kvr", "sub", "* Soubor `sub' se nepodarilo otevrit!\n", RLIM_INFINITY, true},
-    {"empty input", [](const std::string& d) { writeFile(d + "/in.kvr", ""); },
-     "in.kvr", "out.fit", "* Nelze cist ze souboru `in.kvr'!\n", RLIM_INFINITY, false},
-    {"87-byte input", [](const std::string& d) { writeFile(d + "/in.kvr", SIGNATURE_ONLY.substr(0, 87)); },
-     "in.kvr", "out.fit", "* Nelze cist ze souboru `in.kvr'!\n", RLIM_INFINITY, false},
-    {"input is a folder", [](const std::string& d) { fs::create_directory(d + "/in.kvr"); },
-     "in.kvr", "out.fit", "* Nelze cist ze souboru `in.kvr'!\n", RLIM_INFINITY, false},
-    {"header only", [](const std::string& d) { writeFile(d + "/in.kvr", SIGNATURE_ONLY); },
-     "in.kvr", "out.fit", "* Format souboru `in.kvr' neodpovida definici KVR!\n", RLIM_INFINITY, false},
-    {"one sample too few",
-     [](const std::string& d) { writeFile(d + "/in.kvr", picture(3, 3).substr(0, 88 + 16)); },
-     "in.kvr", "out.fit", "* Format souboru `in.kvr' neodpovida definici KVR!\n", RLIM_INFINITY, false},
-    {"one sample too many", [](const std::string& d) { writeFile(d + "/in.kvr", picture(3, 3) + "ab"); },
-     "in.kvr", "out.fit", "* Format souboru `in.kvr' neodpovida definici KVR!\n", RLIM_INFINITY, false},
-    {"one byte too many", [](const std::string& d) { writeFile(d + "/in.kvr", picture(3, 3) + "a"); },
-     "in.kvr", "out.fit", "* Format souboru `in.kvr' neodpovida definici KVR!\n", RLIM_INFINITY, false},
-    {"month 13",
-     [](const std::string& d) {
-         t_kvr_header h = validKvrHeader(1, 1);
-         h.month = 13;
-         writeFile(d + "/in.kvr", kvrBytes(h, {0}));
-     },
-     "in.kvr", "out.fit", "* Format souboru `in.kvr' neodpovida definici KVR!\n", RLIM_INFINITY, false},
-    {"byte count wrapping 32 bits",
-     [](const std::string& d) { writeFile(d + "/in.kvr", kvrBytes(validKvrHeader(65536, 32768), {})); },
-     "in.kvr", "out.fit", "* Format souboru `in.kvr' neodpovida definici KVR!\n", RLIM_INFINITY, false},
-    {"output is the input", [](const std::string& d) { writeFile(d + "/in.kvr", picture(2, 2)); },
-     "in.kvr", "in.kvr", "* Vystupni soubor `in.kvr' je totozny se vstupnim!\n", RLIM_INFINITY, true},
-    {"output is the input by ./", [](const std::string& d) { writeFile(d + "/in.kvr", picture(2, 2)); },
-     "in.kvr", "./in.kvr", "* Vystupni soubor `./in.kvr' je totozny se vstupnim!\n", RLIM_INFINITY, true},
-    {"output is a hard link to the input",
-     [](const std::string& d) {
-         writeFile(d + "/in.kvr", picture(2, 2));
-         fs::create_hard_link(d + "/in.kvr", d + "/hard.fit");
-     },
-     "in.kvr", "hard.fit", "* Vystupni soubor `hard.fit' je totozny se vstupnim!\n", RLIM_INFINITY, true},
-    {"output is a symbolic link to the input",
-     [](const std::string& d) {
-         writeFile(d + "/in.kvr", picture(2, 2));
-         fs::create_symlink("in.kvr", d + "/soft.fit");
-     },
-     "in.kvr", "soft.fit", "* Vystupni soubor `soft.fit' je totozny se vstupnim!\n", RLIM_INFINITY, true},
-    {"device output, invalid input",
-     [](const std::string& d) { writeFile(d + "/in.kvr", SIGNATURE_ONLY); makeNullDevice(d + "/null.dev"); },
-     "in.kvr", "null.dev", "* Format souboru `in.kvr' neodpovida definici KVR!\n", RLIM_INFINITY, true},
-    {"device output, missing input", [](const std::string& d) { makeNullDevice(d + "/null.dev"); },
-     "missing.kvr", "null.dev", "* Soubor `missing.kvr' se nepodarilo otevrit!\n", RLIM_INFINITY, true},
-    {"medium full during the header cards",
-     [](const std::string& d) { writeFile(d + "/in.kvr", picture(100, 100)); },
-     "in.kvr", "out.fit", writeFailure("out.fit"), 1000, false},
-    {"medium full during the data", [](const std::string& d) { writeFile(d + "/in.kvr", picture(100, 100)); },
-     "in.kvr", "out.fit", writeFailure("out.fit"), 2880 + 5000, false},
-    {"medium full for the last bytes", [](const std::string& d) { writeFile(d + "/in.kvr", picture(1, 1)); },
-     "in.kvr", "out.fit", writeFailure("out.fit"), 5759, false},
-};
 
 static std::map<std::string, std::string> regularFiles(const std::string& dir)
 {
@@ -224,20 +195,18 @@ TEST_F(Torvan, FailuresLeaveNoOutputAndTheInputUntouched)
         SCOPED_TRACE(c.name);
         fs::remove_all(dir);
         fs::create_directory(dir);
-        c.setup(dir);
+        prepare(dir, c);
         const auto before = regularFiles(dir);
         const fs::file_type outType = fs::symlink_status(at(c.out)).type();
+        const bool outputStays = !c.outBefore.empty() && c.outBefore != "file";
 
-        RunResult result = run({c.inp, c.out}, c.limit);
+        RunResult result = run({"in.kvr", c.out}, c.limit);
 
         EXPECT_EQ(result.output, BANNER + c.message + FAILED);
         EXPECT_EQ(result.status, 1);
-        if (c.outputStays)
-            EXPECT_EQ(fs::symlink_status(at(c.out)).type(), outType);
-        else
-            EXPECT_FALSE(exists(at(c.out)));
+        EXPECT_EQ(fs::symlink_status(at(c.out)).type(), outputStays ? outType : fs::file_type::not_found);
         for (const auto& [name, content] : before)
-            if (name != c.out || c.outputStays) {
+            if (name != fs::path(c.out).filename() || outputStays) {
                 EXPECT_EQ(readFile(at(name)), content) << name << " changed";
             }
     }

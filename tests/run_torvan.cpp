@@ -77,12 +77,6 @@ void writeFile(const std::string& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-bool exists(const std::string& path)
-{
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
-}
-
 std::string makeTempDir()
 {
     char name[] = "/tmp/torvan-test-XXXXXX";

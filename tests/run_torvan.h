@@ -23,7 +23,6 @@ RunResult runTorvan(const std::vector<std::string>& args, const std::string& cwd
 std::string kvrBytes(const t_kvr_header& header, const std::vector<uint16_t>& samples);
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
-bool exists(const std::string& path);
 std::string makeTempDir();
 
 extern const char BANNER[];
