@@ -79,16 +79,21 @@ int testHeader(const t_kvr_header* header)
     return 1;
 }
 
-// Only meaningful once testHeader has made width and height positive; the
-// product of two 31-bit values cannot wrap 64 bits.
+// Only meaningful once testHeader has made width and height positive: two
+// 31-bit values, their product and the byte count then fit in 64 bits.
 uint64_t sampleCount(const t_kvr_header* header)
 {
     return (uint64_t)header->ruva_width * (uint64_t)header->ruva_height;
 }
 
+uint64_t expectedInputSize(const t_kvr_header* header)
+{
+    return KVR_HEADER_SIZE + sampleCount(header) * KVR_SAMPLE_SIZE;
+}
+
 int sizeMatches(const t_kvr_header* header, uint64_t inp_size)
 {
-    return inp_size == KVR_HEADER_SIZE + sampleCount(header) * KVR_SAMPLE_SIZE;
+    return inp_size == expectedInputSize(header);
 }
 
 int readSamples(FILE* f_in, unsigned char* block, int count)

@@ -28,11 +28,8 @@ void printHelp()
 
 void printStat(const t_kvr_header* Header, const char* inpf, const char* outf)
 {
-    uint64_t samples = sampleCount(Header);
-    uint64_t inputSize = KVR_HEADER_SIZE + samples * KVR_SAMPLE_SIZE;
-
     printf("`%s' (%" PRIu64 " B) -> `%s' (%" PRIu64 " B)\n",
-           inpf, inputSize, outf, fitsSize(samples));
+           inpf, expectedInputSize(Header), outf, fitsSize(sampleCount(Header)));
     printf("Verze KVR: %d\n", (int)Header->version);
     printf("Komprese KVR: NE\n");
     printf("Rozmery (S x V): %d x %d\n", (int)Header->ruva_width, (int)Header->ruva_height);
