@@ -108,18 +108,27 @@ uint32_t swap_bytes(uint32_t x)
     return (x << 8) + (x >> 8);
 }
 
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+static const bool HOST_IS_LITTLE_ENDIAN = false;
+#else
+static const bool HOST_IS_LITTLE_ENDIAN = true;
+#endif
+
 // In place: each little-endian sample keeps its upper 12 bits and goes out
-// high byte first. The swapped value is stored low byte first, which makes
-// the order big-endian on any host. The rest of the block is zeroed.
+// high byte first; the rest of the block is zeroed. Samples are handled as
+// 16-bit words, which the compiler vectorises: a little-endian host loads a
+// sample as it lies in the file and stores the swapped value, a big-endian
+// host swaps on loading and stores the value as it is.
 void prepareDataBlock(unsigned char* block, int count)
 {
-    // Indexing the block itself, not a pointer per sample, lets the compiler
-    // see that iterations do not overlap and vectorise the loop.
     for (int i = 0; i < count; i++) {
-        uint32_t value = ((uint32_t)block[2 * i] | (uint32_t)block[2 * i + 1] << 8) >> 4;
-        uint32_t swapped = swap_bytes(value);
-        block[2 * i] = (unsigned char)swapped;
-        block[2 * i + 1] = (unsigned char)(swapped >> 8);
+        uint16_t sample;
+        memcpy(&sample, block + 2 * i, 2);
+        if (HOST_IS_LITTLE_ENDIAN)
+            sample = (uint16_t)swap_bytes(sample >> 4);
+        else
+            sample = (uint16_t)((uint16_t)swap_bytes(sample) >> 4);
+        memcpy(block + 2 * i, &sample, 2);
     }
     memset(block + 2 * count, 0, (size_t)(BLOCK_HALF - count) * 2);
 }

@@ -2,6 +2,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "defs.h"
@@ -69,6 +70,14 @@ static int isRegularStream(FILE* f)
     return fstat(fileno(f), &fileStat) == 0 && S_ISREG(fileStat.st_mode);
 }
 
+// Allocating the whole output at once spares the file system a block
+// reservation for every page written. The size stays as written, and where
+// the file system cannot do it, the writes simply allocate as they go.
+static void reserveOutputSpace(FILE* f_ou, uint64_t size)
+{
+    fallocate(fileno(f_ou), FALLOC_FL_KEEP_SIZE, 0, (off_t)size);
+}
+
 static void removeOutput(const char* out, int outIsRegular)
 {
     if (outIsRegular)
@@ -126,6 +135,8 @@ int convertFile(const char* inp, const char* out)
     if (!inputSize(inp, &inp_size) || !testHeader(&KVRheader) ||
         !sizeMatches(&KVRheader, inp_size))
         return abandonConversion(MSG_FORMAT, inp, f_in, f_ou, out, outIsRegular);
+    if (outIsRegular)
+        reserveOutputSpace(f_ou, fitsSize(sampleCount(&KVRheader)));
     if (!writeHeaderCards(f_ou, &KVRheader, inp, buff, textNumber))
         return abandonConversion(MSG_WRITE, out, f_in, f_ou, out, outIsRegular);
     if (!writeDataBlocks(f_in, f_ou, sampleCount(&KVRheader), block, &readFailed))
