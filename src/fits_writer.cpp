@@ -119,7 +119,7 @@ static const bool HOST_IS_LITTLE_ENDIAN = true;
 // 16-bit words, which the compiler vectorises: a little-endian host loads a
 // sample as it lies in the file and stores the swapped value, a big-endian
 // host swaps on loading and stores the value as it is.
-void prepareDataBlock(unsigned char* block, int count)
+static void prepareDataBlock(unsigned char* block, int count)
 {
     for (int i = 0; i < count; i++) {
         uint16_t sample;
@@ -133,7 +133,7 @@ void prepareDataBlock(unsigned char* block, int count)
     memset(block + 2 * count, 0, (size_t)(BLOCK_HALF - count) * 2);
 }
 
-int writeBlock(FILE* f_ou, const unsigned char* block)
+static int writeBlock(FILE* f_ou, const unsigned char* block)
 {
     return fwrite(block, 2, BLOCK_HALF, f_ou) == BLOCK_HALF;
 }

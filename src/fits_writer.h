@@ -17,8 +17,6 @@ int writeHeaderCards(FILE* f_ou, const t_kvr_header* header, const char* inp,
                      char* buff, char* textNumber);
 
 uint32_t swap_bytes(uint32_t x);
-void prepareDataBlock(unsigned char* block, int count);
-int writeBlock(FILE* f_ou, const unsigned char* block);
 int writeDataBlocks(FILE* f_in, FILE* f_ou, uint64_t samples, unsigned char* block,
                     int* readFailed);
 uint64_t fitsSize(uint64_t samples);

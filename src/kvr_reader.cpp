@@ -6,7 +6,7 @@ static const char KVR_MAGIC[] = "KVR";
 static const char KVR_SIGNATURE[] = "KVR picture file - raster signature 0002";
 
 // Little-endian two's complement, byte by byte, whatever the host.
-int32_t decodeInt32(const unsigned char* bytes)
+static int32_t decodeInt32(const unsigned char* bytes)
 {
     uint32_t value = (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8 |
                      (uint32_t)bytes[2] << 16 | (uint32_t)bytes[3] << 24;

@@ -7,7 +7,6 @@
 
 #include "defs.h"
 
-int32_t decodeInt32(const unsigned char* bytes);
 int readHeader(FILE* f_in, t_kvr_header* header);
 int testHeader(const t_kvr_header* header);
 uint64_t sampleCount(const t_kvr_header* header);

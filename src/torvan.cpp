@@ -84,13 +84,20 @@ static void removeOutput(const char* out, int outIsRegular)
         remove(out);
 }
 
+static void discardOutput(FILE* f_ou, const char* out)
+{
+    int outIsRegular = isRegularStream(f_ou);
+
+    fclose(f_ou);
+    removeOutput(out, outIsRegular);
+}
+
 static int abandonConversion(const char* message, const char* path, FILE* f_in,
-                             FILE* f_ou, const char* out, int outIsRegular)
+                             FILE* f_ou, const char* out)
 {
     printf(message, path);
     fclose(f_in);
-    fclose(f_ou);
-    removeOutput(out, outIsRegular);
+    discardOutput(f_ou, out);
     return 0;
 }
 
@@ -114,11 +121,8 @@ int convertFile(const char* inp, const char* out)
     FILE* f_ou = fopen(out, "wb");
     if (f_in == NULL) {
         printf(MSG_OPEN, inp);
-        if (f_ou != NULL) {
-            outIsRegular = isRegularStream(f_ou);
-            fclose(f_ou);
-            removeOutput(out, outIsRegular);
-        }
+        if (f_ou != NULL)
+            discardOutput(f_ou, out);
         return 0;
     }
     if (f_ou == NULL) {
@@ -131,22 +135,22 @@ int convertFile(const char* inp, const char* out)
     setvbuf(f_ou, outBuffer, _IOFBF, sizeof outBuffer);
 
     if (!readHeader(f_in, &KVRheader))
-        return abandonConversion(MSG_READ, inp, f_in, f_ou, out, outIsRegular);
+        return abandonConversion(MSG_READ, inp, f_in, f_ou, out);
     if (!inputSize(inp, &inp_size) || !testHeader(&KVRheader) ||
         !sizeMatches(&KVRheader, inp_size))
-        return abandonConversion(MSG_FORMAT, inp, f_in, f_ou, out, outIsRegular);
+        return abandonConversion(MSG_FORMAT, inp, f_in, f_ou, out);
     if (outIsRegular)
         reserveOutputSpace(f_ou, fitsSize(sampleCount(&KVRheader)));
     if (!writeHeaderCards(f_ou, &KVRheader, inp, buff, textNumber))
-        return abandonConversion(MSG_WRITE, out, f_in, f_ou, out, outIsRegular);
+        return abandonConversion(MSG_WRITE, out, f_in, f_ou, out);
     if (!writeDataBlocks(f_in, f_ou, sampleCount(&KVRheader), block, &readFailed))
         return abandonConversion(readFailed ? MSG_READ : MSG_WRITE,
-                                 readFailed ? inp : out, f_in, f_ou, out, outIsRegular);
+                                 readFailed ? inp : out, f_in, f_ou, out);
 
     // The last buffered bytes may still meet a full medium: success is only
     // reported once they are out and the output is closed.
     if (fflush(f_ou) != 0)
-        return abandonConversion(MSG_WRITE, out, f_in, f_ou, out, outIsRegular);
+        return abandonConversion(MSG_WRITE, out, f_in, f_ou, out);
     if (fclose(f_ou) != 0) {
         printf(MSG_WRITE, out);
         fclose(f_in);
