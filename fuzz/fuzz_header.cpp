@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "fits_writer.h"
@@ -18,73 +17,67 @@ static void require(bool holds, const char* what)
     }
 }
 
-static std::string written(FILE* f, char** bytes, size_t* size)
+// What a stage wrote into a memory stream; closes the stream.
+static std::string closeMemory(FILE* f, char** bytes, const size_t* size)
 {
     require(fflush(f) == 0, "memory stream flush");
-    return std::string(*bytes, *size);
+    std::string written(*bytes, *size);
+    fclose(f);
+    free(*bytes);
+    return written;
 }
 
 static void checkHeaderCards(const t_kvr_header* header, const char* inp)
 {
-    char* bytes = nullptr;
+    char *bytes = nullptr, buff[CARD_LENGTH], textNumber[TEXT_NUMBER_SIZE];
     size_t size = 0;
-    char buff[CARD_LENGTH];
-    char textNumber[TEXT_NUMBER_SIZE];
     FILE* f = open_memstream(&bytes, &size);
 
     require(writeHeaderCards(f, header, inp, buff, textNumber) == 1, "header cards written");
-    std::string cards = written(f, &bytes, &size);
+    std::string cards = closeMemory(f, &bytes, &size);
     require(cards.size() == FITS_BLOCK, "header is one 2880-byte block");
     require(cards.compare(8 * CARD_LENGTH, CARD_LENGTH, "END" + std::string(77, ' ')) == 0,
             "END stands alone in card 9");
-    fclose(f);
-    free(bytes);
 }
 
-static void checkDataBlocks(const uint8_t* data, size_t size)
+// The samples are the bytes after the header; only a trailing odd byte is
+// input left over, which must fail as a read.
+static void checkDataBlocks(const uint8_t* samples, size_t size)
 {
-    uint64_t samples = (size - KVR_HEADER_SIZE) / 2;
     unsigned char block[FITS_BLOCK];
     char* bytes = nullptr;
-    size_t written_size = 0;
+    size_t written = 0;
     int readFailed = -1;
-    FILE* in = fmemopen((void*)(data + KVR_HEADER_SIZE), size - KVR_HEADER_SIZE, "rb");
-    FILE* out = open_memstream(&bytes, &written_size);
+    FILE* in = fmemopen((void*)samples, size, "rb");
+    FILE* out = open_memstream(&bytes, &written);
 
-    int result = in ? writeDataBlocks(in, out, samples, block, &readFailed) : 1;
-    std::string blocks = written(out, &bytes, &written_size);
-    require(result == ((size - KVR_HEADER_SIZE) % 2 == 0), "only a trailing odd byte fails");
-    require(readFailed == !result || !in, "a failure here is a read failure");
-    require(blocks.size() % FITS_BLOCK == 0, "data is whole blocks");
+    int result = writeDataBlocks(in, out, size / 2, block, &readFailed);
+    std::string blocks = closeMemory(out, &bytes, &written);
+    fclose(in);
+    require(result == (size % 2 == 0) && readFailed == !result, "only a trailing odd byte fails, as a read");
+    require(blocks.size() == (result ? fitsSize(size / 2) - FITS_BLOCK : blocks.size() / FITS_BLOCK * FITS_BLOCK),
+            "data is the fewest whole blocks that hold the samples");
     for (size_t i = 0; i + 1 < blocks.size(); i += 2)
-        require(((unsigned char)blocks[i] << 8 | (unsigned char)blocks[i + 1]) < 4096,
-                "every value below 4096");
-    if (result)
-        require(blocks.size() == fitsSize(samples) - FITS_BLOCK, "the fewest blocks that hold the samples");
-    if (in)
-        fclose(in);
-    fclose(out);
-    free(bytes);
+        require(((unsigned char)blocks[i] << 8 | (unsigned char)blocks[i + 1]) < 4096, "every value below 4096");
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     t_kvr_header header;
-    FILE* f = size > 0 ? fmemopen((void*)data, size, "rb") : nullptr;
-    if (f == nullptr)
+    if (size == 0)
         return 0;
+    FILE* f = fmemopen((void*)data, size, "rb");
     int complete = readHeader(f, &header);
     fclose(f);
     require(complete == (size >= KVR_HEADER_SIZE), "a header is read exactly when 88 bytes exist");
-    if (!complete)
+    if (!complete || size == KVR_HEADER_SIZE)
         return 0;
 
     if (testHeader(&header) && sizeMatches(&header, size))
         require(sampleCount(&header) == (size - KVR_HEADER_SIZE) / 2, "an accepted size holds the samples");
-
     // The bytes after the header also serve as the input path, up to a zero.
     std::string inp((const char*)data + KVR_HEADER_SIZE, size - KVR_HEADER_SIZE);
     checkHeaderCards(&header, inp.c_str());
-    checkDataBlocks(data, size);
+    checkDataBlocks(data + KVR_HEADER_SIZE, size - KVR_HEADER_SIZE);
     return 0;
 }
