@@ -147,10 +147,8 @@ int convertFile(const char* inp, const char* out)
         return abandonConversion(readFailed ? MSG_READ : MSG_WRITE,
                                  readFailed ? inp : out, f_in, f_ou, out);
 
-    // The last buffered bytes may still meet a full medium: success is only
-    // reported once they are out and the output is closed.
-    if (fflush(f_ou) != 0)
-        return abandonConversion(MSG_WRITE, out, f_in, f_ou, out);
+    // Closing writes the last buffered bytes, which may still meet a full
+    // medium: success is only reported once they are out.
     if (fclose(f_ou) != 0) {
         printf(MSG_WRITE, out);
         fclose(f_in);

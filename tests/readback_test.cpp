@@ -1,28 +1,20 @@
 // The reference FITS library reads the converted sample back: the axes are
 // the picture's and every pixel is its input sample shifted right by 4.
-#include <gtest/gtest.h>
-
 #include <fitsio.h>
 
-#include <filesystem>
+#include "harness.h"
 
-#include "run_torvan.h"
-
-TEST(ReadBack, SampleOpensWithItsDimensionsAndPixels)
+TEST_F(InTempDir, ReferenceLibraryReadsTheSampleBack)
 {
-    const std::string dir = makeTempDir();
-    const std::string fits = dir + "/sample.fit";
-    RunResult result = runTorvan({SAMPLE_PATH, fits});
-    ASSERT_EQ(result.status, 0) << result.output;
-
+    ASSERT_EQ(runTorvan("\"" SAMPLE_PATH "\" sample.fit").status, 0);
     const std::string kvr = readFile(SAMPLE_PATH);
-    const long width = (unsigned char)kvr[52] | (unsigned char)kvr[53] << 8;
-    const long height = (unsigned char)kvr[56] | (unsigned char)kvr[57] << 8;
+    auto le16 = [&](size_t at) { return (unsigned char)kvr[at] | (unsigned char)kvr[at + 1] << 8; };
+    const long width = le16(52), height = le16(56);
 
     fitsfile* file = nullptr;
     int status = 0, bitpix = 0, naxis = 0, anynul = 0;
     long axes[2] = {0, 0};
-    fits_open_file(&file, fits.c_str(), READONLY, &status);
+    fits_open_file(&file, "sample.fit", READONLY, &status);
     ASSERT_EQ(status, 0);
     fits_get_img_param(file, 2, &bitpix, &naxis, axes, &status);
     EXPECT_EQ(bitpix, 16);
@@ -34,12 +26,8 @@ TEST(ReadBack, SampleOpensWithItsDimensionsAndPixels)
     fits_read_img(file, TUSHORT, 1, pixels.size(), nullptr, pixels.data(), &anynul, &status);
     fits_close_file(file, &status);
     EXPECT_EQ(status, 0);
-
     size_t mismatches = 0;
-    for (size_t i = 0; i < pixels.size(); i++) {
-        unsigned sample = (unsigned char)kvr[88 + 2 * i] | (unsigned char)kvr[89 + 2 * i] << 8;
-        mismatches += pixels[i] != sample >> 4;
-    }
+    for (size_t i = 0; i < pixels.size(); i++)
+        mismatches += pixels[i] != le16(88 + 2 * i) >> 4;
     EXPECT_EQ(mismatches, 0u);
-    std::filesystem::remove_all(dir);
 }

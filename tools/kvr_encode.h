@@ -1,4 +1,4 @@
-// Writing KVR version 2 headers, for the picture generator and the tests.
+// Writing KVR version 2 pictures, for the picture generator and the tests.
 #ifndef TORVAN_KVR_ENCODE_H
 #define TORVAN_KVR_ENCODE_H
 
@@ -52,6 +52,15 @@ inline void encodeKvrHeader(const t_kvr_header* h, unsigned char* out)
                             h->hour, h->minute, h->second, h->ssecond};
     for (int32_t value : rest)
         out = encodeInt32(out, value);
+}
+
+// Samples as they lie in the file: unsigned 16-bit, little-endian.
+inline void encodeSamples(const uint16_t* samples, size_t count, unsigned char* out)
+{
+    for (size_t i = 0; i < count; i++) {
+        out[2 * i] = (unsigned char)(samples[i] & 0xFF);
+        out[2 * i + 1] = (unsigned char)(samples[i] >> 8);
+    }
 }
 
 #endif

@@ -76,13 +76,12 @@ static void renderLine(std::vector<double>& line, int y, int width, int height,
     }
 }
 
-static int writeLine(FILE* f, const std::vector<double>& line, std::vector<unsigned char>& bytes)
+static int writeLine(FILE* f, const std::vector<double>& line, std::vector<uint16_t>& samples,
+                     std::vector<unsigned char>& bytes)
 {
-    for (size_t x = 0; x < line.size(); x++) {
-        long value = std::lround(std::min(65535.0, std::max(0.0, line[x])));
-        bytes[2 * x] = (unsigned char)(value & 0xFF);
-        bytes[2 * x + 1] = (unsigned char)(value >> 8);
-    }
+    for (size_t x = 0; x < line.size(); x++)
+        samples[x] = (uint16_t)std::lround(std::min(65535.0, std::max(0.0, line[x])));
+    encodeSamples(samples.data(), samples.size(), bytes.data());
     return fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
 }
 
@@ -132,11 +131,12 @@ int main(int argc, char* argv[])
     uint64_t state = 0x4B5652ull ^ ((uint64_t)width << 32) ^ (uint64_t)height;
     std::vector<Star> stars = placeStars(width, height, &state);
     std::vector<double> line(width);
+    std::vector<uint16_t> samples(width);
     std::vector<unsigned char> bytes(2 * (size_t)width);
     size_t first = 0;
     for (int y = 0; ok && y < height; y++) {
         renderLine(line, y, width, height, stars, &first, &state);
-        ok = writeLine(f, line, bytes);
+        ok = writeLine(f, line, samples, bytes);
     }
     if (fclose(f) != 0 || !ok) {
         perror(argv[1]);
