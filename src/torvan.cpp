@@ -2,12 +2,11 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include "defs.h"
 #include "fits_writer.h"
 #include "kvr_reader.h"
+#include "os_files.h"
 
 static const char VERSION[] = "1.2 (09/10/2004)";
 
@@ -40,64 +39,21 @@ void printStat(const t_kvr_header* Header, const char* inpf, const char* outf)
            (int)Header->ssecond);
 }
 
-// Writing the output over its own input would destroy the picture before
-// a single byte of it is read.
-static int sameFile(const char* inp, const char* out)
-{
-    struct stat inpStat, outStat;
-
-    if (stat(inp, &inpStat) != 0 || stat(out, &outStat) != 0)
-        return 0;
-    return inpStat.st_dev == outStat.st_dev && inpStat.st_ino == outStat.st_ino;
-}
-
-// A failed query can never match a header, so it ends as a format failure.
-static int inputSize(const char* inp, uint64_t* inp_size)
-{
-    struct stat inpStat;
-
-    if (stat(inp, &inpStat) != 0 || !S_ISREG(inpStat.st_mode))
-        return 0;
-    *inp_size = (uint64_t)inpStat.st_size;
-    return 1;
-}
-
 // Only a regular file is ours to delete: a device at the output path stays.
-static int isRegularStream(FILE* f)
-{
-    struct stat fileStat;
-
-    return fstat(fileno(f), &fileStat) == 0 && S_ISREG(fileStat.st_mode);
-}
-
-// Allocating the whole output at once spares the file system a block
-// reservation for every page written. The size stays as written, and where
-// the file system cannot do it, the writes simply allocate as they go.
-static void reserveOutputSpace(FILE* f_ou, uint64_t size)
-{
-    fallocate(fileno(f_ou), FALLOC_FL_KEEP_SIZE, 0, (off_t)size);
-}
-
 static void removeOutput(const char* out, int outIsRegular)
 {
     if (outIsRegular)
         remove(out);
 }
 
-static void discardOutput(FILE* f_ou, const char* out)
-{
-    int outIsRegular = isRegularStream(f_ou);
-
-    fclose(f_ou);
-    removeOutput(out, outIsRegular);
-}
-
 static int abandonConversion(const char* message, const char* path, FILE* f_in,
-                             FILE* f_ou, const char* out)
+                             FILE* f_ou, const char* out, int outIsRegular)
 {
     printf(message, path);
-    fclose(f_in);
-    discardOutput(f_ou, out);
+    if (f_in != NULL)
+        fclose(f_in);
+    fclose(f_ou);
+    removeOutput(out, outIsRegular);
     return 0;
 }
 
@@ -113,16 +69,19 @@ int convertFile(const char* inp, const char* out)
     int outIsRegular;
     int readFailed;
 
+    // Writing the output over its own input would destroy the picture
+    // before a single byte of it is read.
     if (sameFile(inp, out)) {
         printf(MSG_SAME, out);
         return 0;
     }
     FILE* f_in = fopen(inp, "rb");
-    FILE* f_ou = fopen(out, "wb");
+    FILE* f_ou = openOutput(out);
+    outIsRegular = f_ou != NULL && isRegularStream(f_ou);
     if (f_in == NULL) {
-        printf(MSG_OPEN, inp);
         if (f_ou != NULL)
-            discardOutput(f_ou, out);
+            return abandonConversion(MSG_OPEN, inp, f_in, f_ou, out, outIsRegular);
+        printf(MSG_OPEN, inp);
         return 0;
     }
     if (f_ou == NULL) {
@@ -130,22 +89,22 @@ int convertFile(const char* inp, const char* out)
         fclose(f_in);
         return 0;
     }
-    outIsRegular = isRegularStream(f_ou);
     setvbuf(f_in, inBuffer, _IOFBF, sizeof inBuffer);
     setvbuf(f_ou, outBuffer, _IOFBF, sizeof outBuffer);
 
     if (!readHeader(f_in, &KVRheader))
-        return abandonConversion(MSG_READ, inp, f_in, f_ou, out);
-    if (!inputSize(inp, &inp_size) || !testHeader(&KVRheader) ||
+        return abandonConversion(MSG_READ, inp, f_in, f_ou, out, outIsRegular);
+    // A failed size query can never match a header: it is a format failure.
+    if (!regularFileSize(inp, &inp_size) || !testHeader(&KVRheader) ||
         !sizeMatches(&KVRheader, inp_size))
-        return abandonConversion(MSG_FORMAT, inp, f_in, f_ou, out);
+        return abandonConversion(MSG_FORMAT, inp, f_in, f_ou, out, outIsRegular);
     if (outIsRegular)
-        reserveOutputSpace(f_ou, fitsSize(sampleCount(&KVRheader)));
+        reserveSpace(f_ou, fitsSize(sampleCount(&KVRheader)));
     if (!writeHeaderCards(f_ou, &KVRheader, inp, buff, textNumber))
-        return abandonConversion(MSG_WRITE, out, f_in, f_ou, out);
+        return abandonConversion(MSG_WRITE, out, f_in, f_ou, out, outIsRegular);
     if (!writeDataBlocks(f_in, f_ou, sampleCount(&KVRheader), block, &readFailed))
-        return abandonConversion(readFailed ? MSG_READ : MSG_WRITE,
-                                 readFailed ? inp : out, f_in, f_ou, out);
+        return abandonConversion(readFailed ? MSG_READ : MSG_WRITE, readFailed ? inp : out,
+                                 f_in, f_ou, out, outIsRegular);
 
     // Closing writes the last buffered bytes, which may still meet a full
     // medium: success is only reported once they are out.
