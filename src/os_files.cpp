@@ -45,6 +45,13 @@ int regularFileSize(const char* path, uint64_t* size)
     return 1;
 }
 
+int isSpecialFile(const char* path)
+{
+    struct _stat64 info;
+
+    return _stat64(path, &info) == 0 && (info.st_mode & _S_IFMT) != _S_IFREG;
+}
+
 // Shared for deletion, so that an interrupt can delete the output the job
 // still holds open.
 FILE* openOutput(const char* out)
@@ -92,6 +99,13 @@ int regularFileSize(const char* path, uint64_t* size)
         return 0;
     *size = (uint64_t)info.st_size;
     return 1;
+}
+
+int isSpecialFile(const char* path)
+{
+    struct stat info;
+
+    return stat(path, &info) == 0 && !S_ISREG(info.st_mode);
 }
 
 FILE* openOutput(const char* out)

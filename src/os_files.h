@@ -10,6 +10,8 @@
 int sameFile(const char* inp, const char* out);
 // The size of the regular file at path; 0 for anything else or a failed query.
 int regularFileSize(const char* path, uint64_t* size);
+// Whether path names something that exists and is not a regular file.
+int isSpecialFile(const char* path);
 // Opens the output for binary writing, creating or truncating it; on Windows
 // the file can be deleted while it is still open.
 FILE* openOutput(const char* out);

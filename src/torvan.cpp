@@ -5,6 +5,7 @@
 
 #include "defs.h"
 #include "fits_writer.h"
+#include "interrupts.h"
 #include "kvr_reader.h"
 #include "os_files.h"
 
@@ -39,11 +40,30 @@ void printStat(const t_kvr_header* Header, const char* inpf, const char* outf)
            (int)Header->ssecond);
 }
 
+// The output is created and its cleanup armed with no interrupt in between.
+// Opening a FIFO or a device can wait for its other side, and such an output
+// is never deleted, so interrupts are held only for the rest, whose open never waits.
+static FILE* openOutputFile(const char* out, int* outIsRegular)
+{
+    int hold = !isSpecialFile(out);
+
+    if (hold)
+        holdInterrupts();
+    FILE* f_ou = openOutput(out);
+    *outIsRegular = f_ou != NULL && isRegularStream(f_ou);
+    if (*outIsRegular)
+        armInterruptCleanup(out);
+    if (hold)
+        releaseInterrupts();
+    return f_ou;
+}
+
 // Only a regular file is ours to delete: a device at the output path stays.
 static void removeOutput(const char* out, int outIsRegular)
 {
     if (outIsRegular)
         remove(out);
+    disarmInterruptCleanup();
 }
 
 static int abandonConversion(const char* message, const char* path, FILE* f_in,
@@ -55,6 +75,24 @@ static int abandonConversion(const char* message, const char* path, FILE* f_in,
     fclose(f_ou);
     removeOutput(out, outIsRegular);
     return 0;
+}
+
+// Closing writes the last buffered bytes, which may still meet a full medium.
+// Interrupts wait meanwhile: a complete output is never deleted by one.
+static int closeOutput(FILE* f_ou, const char* out, int outIsRegular)
+{
+    int closed;
+
+    if (outIsRegular)
+        holdInterrupts();
+    closed = fclose(f_ou) == 0;
+    if (closed)
+        disarmInterruptCleanup();
+    else
+        removeOutput(out, outIsRegular);
+    if (outIsRegular)
+        releaseInterrupts();
+    return closed;
 }
 
 int convertFile(const char* inp, const char* out)
@@ -76,8 +114,7 @@ int convertFile(const char* inp, const char* out)
         return 0;
     }
     FILE* f_in = fopen(inp, "rb");
-    FILE* f_ou = openOutput(out);
-    outIsRegular = f_ou != NULL && isRegularStream(f_ou);
+    FILE* f_ou = openOutputFile(out, &outIsRegular);
     if (f_in == NULL) {
         if (f_ou != NULL)
             return abandonConversion(MSG_OPEN, inp, f_in, f_ou, out, outIsRegular);
@@ -106,12 +143,10 @@ int convertFile(const char* inp, const char* out)
         return abandonConversion(readFailed ? MSG_READ : MSG_WRITE, readFailed ? inp : out,
                                  f_in, f_ou, out, outIsRegular);
 
-    // Closing writes the last buffered bytes, which may still meet a full
-    // medium: success is only reported once they are out.
-    if (fclose(f_ou) != 0) {
+    // Success is only reported once every byte is out and the output closed.
+    if (!closeOutput(f_ou, out, outIsRegular)) {
         printf(MSG_WRITE, out);
         fclose(f_in);
-        removeOutput(out, outIsRegular);
         return 0;
     }
     printStat(&KVRheader, inp, out);

@@ -1,5 +1,7 @@
 // Conversions disturbed while they run, once more than the header is out: an
-// input that changes is a read failure.
+// interrupt deletes the partial output (a device stays) and the run ends by its
+// signal, so that the shell sees it; an input that changes is a read failure.
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -22,10 +24,13 @@ static uint64_t bytesWritten(long pid)
 
 // Converts a sparse picture into out and disturbs the run. A run that ends
 // before it is disturbed proves nothing: it is retried with a larger picture.
-static Outcome disturbed(const char* out, int32_t side, const std::function<void(long)>& disturb)
+static Outcome disturbed(const char* out, int32_t side, const std::function<void(long)>& disturb,
+                         std::string* input = nullptr)
 {
     for (;; side *= 2) {
         writeSparsePicture("in.kvr", side, side);
+        if (input != nullptr)
+            *input = readFile("in.kvr");
         FILE* shell = popen(("echo $$; exec " + PROGRAM + " in.kvr " + out).c_str(), "r");
         char line[32] = "";
         EXPECT_TRUE(fgets(line, sizeof line, shell) != nullptr);
@@ -41,6 +46,26 @@ static Outcome disturbed(const char* out, int32_t side, const std::function<void
         if (run.status != 0 || side >= 16384)
             return run;
     }
+}
+
+TEST_F(InTempDir, InterruptDeletesThePartialOutput)
+{
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        std::string input;
+        EXPECT_EQ(disturbed("out.fit", 2048, [sig](long pid) { kill(pid, sig); }, &input).status,
+                  128 + sig);
+        EXPECT_FALSE(fs::exists("out.fit")) << "signal " << sig;
+        EXPECT_TRUE(readFile("in.kvr") == input) << "signal " << sig;
+    }
+}
+
+TEST_F(InTempDir, InterruptLeavesADevice)
+{
+    if (!makeNullDevice("null.dev"))
+        GTEST_SKIP() << "making a device node is not permitted here: run as root for this test";
+    EXPECT_EQ(disturbed("null.dev", 32768, [](long pid) { kill(pid, SIGTERM); }).status,
+              128 + SIGTERM);
+    EXPECT_EQ(fs::status("null.dev").type(), fs::file_type::character);
 }
 
 // Short by a sample, one byte or one sample more.
