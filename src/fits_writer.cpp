@@ -123,12 +123,12 @@ static void prepareDataBlock(unsigned char* block, int count)
 {
     for (int i = 0; i < count; i++) {
         uint16_t sample;
-        memcpy(&sample, block + 2 * i, 2);
+        memcpy(&sample, block + 2 * i, sizeof sample);
         if (HOST_IS_LITTLE_ENDIAN)
             sample = (uint16_t)swap_bytes(sample >> 4);
         else
             sample = (uint16_t)((uint16_t)swap_bytes(sample) >> 4);
-        memcpy(block + 2 * i, &sample, 2);
+        memcpy(block + 2 * i, &sample, sizeof sample);
     }
     memset(block + 2 * count, 0, (size_t)(BLOCK_HALF - count) * 2);
 }

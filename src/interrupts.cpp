@@ -12,6 +12,13 @@
 // path to delete, the job's own argument, which outlives every interrupt.
 static const char* volatile cleanupPath = NULL;
 
+// The handlers stay installed: with no path to delete, they end the run as
+// the default would.
+void disarmInterruptCleanup()
+{
+    cleanupPath = NULL;
+}
+
 #ifdef _WIN32
 
 static SRWLOCK holdLock = SRWLOCK_INIT;
@@ -38,12 +45,6 @@ void armInterruptCleanup(const char* out)
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
-void disarmInterruptCleanup()
-{
-    cleanupPath = NULL;
-    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
-}
-
 void holdInterrupts()
 {
     AcquireSRWLockExclusive(&holdLock);
@@ -57,7 +58,6 @@ void releaseInterrupts()
 #else
 
 static const int INTERRUPTS[] = {SIGINT, SIGTERM, SIGHUP};
-static struct sigaction previous[3];
 static sigset_t heldMask;
 
 // Async-signal-safe calls only.
@@ -71,40 +71,32 @@ static void onInterrupt(int sig)
     raise(sig);
 }
 
-// A signal ignored from the start (a background job's SIGINT, nohup's SIGHUP)
-// stays ignored.
-void armInterruptCleanup(const char* out)
+static void fillInterrupts(sigset_t* set)
 {
-    struct sigaction action = {};
-
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
+    sigemptyset(set);
     for (int sig : INTERRUPTS)
-        sigaddset(&action.sa_mask, sig);
-    cleanupPath = out;
-    for (int i = 0; i < 3; i++) {
-        sigaction(INTERRUPTS[i], NULL, &previous[i]);
-        if (previous[i].sa_handler != SIG_IGN)
-            sigaction(INTERRUPTS[i], &action, NULL);
-    }
+        sigaddset(set, sig);
 }
 
-void disarmInterruptCleanup()
+// A signal ignored from the start (a background job's SIGINT, nohup's SIGHUP)
+// stays ignored. While the handler runs, the other interrupts wait.
+void armInterruptCleanup(const char* out)
 {
-    if (cleanupPath == NULL)
-        return;
-    cleanupPath = NULL;
-    for (int i = 0; i < 3; i++)
-        sigaction(INTERRUPTS[i], &previous[i], NULL);
+    struct sigaction action = {}, previous;
+
+    action.sa_handler = onInterrupt;
+    fillInterrupts(&action.sa_mask);
+    cleanupPath = out;
+    for (int sig : INTERRUPTS)
+        if (sigaction(sig, NULL, &previous) == 0 && previous.sa_handler != SIG_IGN)
+            sigaction(sig, &action, NULL);
 }
 
 void holdInterrupts()
 {
     sigset_t interrupts;
 
-    sigemptyset(&interrupts);
-    for (int sig : INTERRUPTS)
-        sigaddset(&interrupts, sig);
+    fillInterrupts(&interrupts);
     sigprocmask(SIG_BLOCK, &interrupts, &heldMask);
 }
 

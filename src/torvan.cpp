@@ -103,7 +103,7 @@ int convertFile(const char* inp, const char* out)
     unsigned char block[FITS_BLOCK];
     char inBuffer[STREAM_BUFFER];
     char outBuffer[STREAM_BUFFER];
-    uint64_t inp_size = 0;
+    uint64_t inp_size;
     int outIsRegular;
     int readFailed;
 
