@@ -41,9 +41,9 @@ void printStat(const t_kvr_header* Header, const char* inpf, const char* outf)
 }
 
 // The output is created and its cleanup armed with no interrupt in between.
-// Opening a FIFO or a device can wait for its other side, and such an output
-// is never deleted, so interrupts are held only for the rest, whose open never waits.
-static FILE* openOutputFile(const char* out, int* outIsRegular)
+// Opening a FIFO or a device can wait for its other side, and such an output is
+// never deleted: interrupts are held only for a regular or a new file.
+static FILE* openAndArmOutput(const char* out, int* outIsRegular)
 {
     int hold = !isSpecialFile(out);
 
@@ -114,7 +114,7 @@ int convertFile(const char* inp, const char* out)
         return 0;
     }
     FILE* f_in = fopen(inp, "rb");
-    FILE* f_ou = openOutputFile(out, &outIsRegular);
+    FILE* f_ou = openAndArmOutput(out, &outIsRegular);
     if (f_in == NULL) {
         if (f_ou != NULL)
             return abandonConversion(MSG_OPEN, inp, f_in, f_ou, out, outIsRegular);
