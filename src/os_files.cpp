@@ -1,13 +1,10 @@
 #include "os_files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #ifdef _WIN32
-#include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
 #endif
 
 #ifdef _WIN32
