@@ -8,7 +8,7 @@
 // Puts left at the start of the buffer and right so that it ends just before
 // bufferLength. The caller has blanked the buffer; nothing outside
 // [0, bufferLength) is ever written, whatever the lengths.
-void alignText(const char* left, const char* right, char* buffer, int bufferLength)
+static void alignText(const char* left, const char* right, char* buffer, int bufferLength)
 {
     int leftLength = (int)strlen(left);
     int rightLength = (int)strlen(right);
@@ -71,8 +71,8 @@ static void timeCard(char* buff, char* textNumber, const t_kvr_header* h)
 }
 
 // Card numbers count from 1; cards 10 to 36 are blank.
-void composeCard(int number, const t_kvr_header* header, const char* inp,
-                 char* buff, char* textNumber)
+static void composeCard(int number, const t_kvr_header* header, const char* inp,
+                        char* buff, char* textNumber)
 {
     switch (number) {
     case 1: fixedCard(buff, "SIMPLE  =", "T"); break;
@@ -103,7 +103,7 @@ int writeHeaderCards(FILE* f_ou, const t_kvr_header* header, const char* inp,
     return 1;
 }
 
-uint32_t swap_bytes(uint32_t x)
+static uint32_t swap_bytes(uint32_t x)
 {
     return (x << 8) + (x >> 8);
 }

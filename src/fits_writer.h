@@ -10,13 +10,9 @@
 // Scratch for a decimal value or a formatted card, with room for its terminator.
 constexpr int TEXT_NUMBER_SIZE = CARD_LENGTH + 1;
 
-void alignText(const char* left, const char* right, char* buffer, int bufferLength);
-void composeCard(int number, const t_kvr_header* header, const char* inp,
-                 char* buff, char* textNumber);
 int writeHeaderCards(FILE* f_ou, const t_kvr_header* header, const char* inp,
                      char* buff, char* textNumber);
 
-uint32_t swap_bytes(uint32_t x);
 int writeDataBlocks(FILE* f_in, FILE* f_ou, uint64_t samples, unsigned char* block,
                     int* readFailed);
 uint64_t fitsSize(uint64_t samples);

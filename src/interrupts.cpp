@@ -1,5 +1,6 @@
 #include "interrupts.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstddef>
 #ifdef _WIN32
@@ -9,14 +10,16 @@
 #endif
 
 // A handler sees nothing of the job, so this is the one state outside it: the
-// path to delete, the job's own argument, which outlives every interrupt.
-static const char* volatile cleanupPath = NULL;
+// path to delete, which the job keeps until it disarms. Reading it in a
+// handler is allowed because it is lock-free.
+static std::atomic<const char*> cleanupPath(nullptr);
+static_assert(std::atomic<const char*>::is_always_lock_free, "a handler may not take a lock");
 
 // The handlers stay installed: with no path to delete, they end the run as
 // the default would.
 void disarmInterruptCleanup()
 {
-    cleanupPath = NULL;
+    cleanupPath = nullptr;
 }
 
 #ifdef _WIN32
@@ -30,18 +33,19 @@ static BOOL WINAPI onConsoleEvent(DWORD event)
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
         return FALSE;
     AcquireSRWLockExclusive(&holdLock);
-    if (cleanupPath == NULL) {
+    const char* path = cleanupPath;
+    if (path == nullptr) {
         ReleaseSRWLockExclusive(&holdLock);
         return FALSE;
     }
-    DeleteFileA(cleanupPath);
+    DeleteFileA(path);
     TerminateProcess(GetCurrentProcess(), 1);
     return TRUE;
 }
 
-void armInterruptCleanup(const char* out)
+void armInterruptCleanup(const char* path)
 {
-    cleanupPath = out;
+    cleanupPath = path;
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
@@ -55,9 +59,15 @@ void releaseInterrupts()
     ReleaseSRWLockExclusive(&holdLock);
 }
 
+void ignoreFileSizeLimit()
+{
+}
+
 #else
 
-static const int INTERRUPTS[] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal that ends a process by default and can be caught.
+static const int INTERRUPTS[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGPIPE, SIGALRM,
+                                 SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
 static sigset_t heldMask;
 
 // Async-signal-safe calls only.
@@ -65,7 +75,7 @@ static void onInterrupt(int sig)
 {
     const char* path = cleanupPath;
 
-    if (path != NULL)
+    if (path != nullptr)
         unlink(path);
     signal(sig, SIG_DFL);
     raise(sig);
@@ -80,16 +90,16 @@ static void fillInterrupts(sigset_t* set)
 
 // A signal ignored from the start (a background job's SIGINT, nohup's SIGHUP)
 // stays ignored. While the handler runs, the other interrupts wait.
-void armInterruptCleanup(const char* out)
+void armInterruptCleanup(const char* path)
 {
     struct sigaction action = {}, previous;
 
     action.sa_handler = onInterrupt;
     fillInterrupts(&action.sa_mask);
-    cleanupPath = out;
+    cleanupPath = path;
     for (int sig : INTERRUPTS)
-        if (sigaction(sig, NULL, &previous) == 0 && previous.sa_handler != SIG_IGN)
-            sigaction(sig, &action, NULL);
+        if (sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+            sigaction(sig, &action, nullptr);
 }
 
 void holdInterrupts()
@@ -102,7 +112,12 @@ void holdInterrupts()
 
 void releaseInterrupts()
 {
-    sigprocmask(SIG_SETMASK, &heldMask, NULL);
+    sigprocmask(SIG_SETMASK, &heldMask, nullptr);
+}
+
+void ignoreFileSizeLimit()
+{
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 #endif

@@ -1,13 +1,28 @@
 #include "os_files.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
+int sameFileState(const t_file_state* a, const t_file_state* b)
+{
+    return a->size == b->size && a->modified == b->modified && a->changed == b->changed;
+}
+
 #ifdef _WIN32
+
+static int handleIdentity(HANDLE file, BY_HANDLE_FILE_INFORMATION* info)
+{
+    return file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, info) != 0;
+}
 
 // The C runtime gives every file the inode 0: a file is known by its volume
 // and its index. The handle asks for no access, so nothing is truncated.
@@ -15,30 +30,46 @@ static int fileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info)
 {
     HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    int known = GetFileInformationByHandle(file, info) != 0;
-    CloseHandle(file);
+    int known = handleIdentity(file, info);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
     return known;
+}
+
+static int sameIdentity(const BY_HANDLE_FILE_INFORMATION* a, const BY_HANDLE_FILE_INFORMATION* b)
+{
+    return a->dwVolumeSerialNumber == b->dwVolumeSerialNumber &&
+           a->nFileIndexHigh == b->nFileIndexHigh && a->nFileIndexLow == b->nFileIndexLow;
 }
 
 int sameFile(const char* inp, const char* out)
 {
     BY_HANDLE_FILE_INFORMATION a, b;
 
-    return fileIdentity(inp, &a) && fileIdentity(out, &b) &&
-           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    return fileIdentity(inp, &a) && fileIdentity(out, &b) && sameIdentity(&a, &b);
 }
 
-// The plain stat has a 32-bit size here.
-int regularFileSize(const char* path, uint64_t* size)
+int namesStandardOutput(const char* path)
 {
-    struct _stat64 info;
+    BY_HANDLE_FILE_INFORMATION a, b;
 
-    if (_stat64(path, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)
+    return fileIdentity(path, &a) && handleIdentity(GetStdHandle(STD_OUTPUT_HANDLE), &b) &&
+           sameIdentity(&a, &b);
+}
+
+// Times in 100-nanosecond steps; the change time moves with every write.
+int regularFileState(FILE* f, t_file_state* state)
+{
+    HANDLE file = (HANDLE)_get_osfhandle(_fileno(f));
+    FILE_BASIC_INFO times;
+    LARGE_INTEGER size;
+
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size) ||
+        !GetFileInformationByHandleEx(file, FileBasicInfo, &times, sizeof times))
         return 0;
-    *size = (uint64_t)info.st_size;
+    state->size = (uint64_t)size.QuadPart;
+    state->modified = times.LastWriteTime.QuadPart;
+    state->changed = times.ChangeTime.QuadPart;
     return 1;
 }
 
@@ -49,29 +80,87 @@ int isSpecialFile(const char* path)
     return _stat64(path, &info) == 0 && (info.st_mode & _S_IFMT) != _S_IFREG;
 }
 
-// Shared for deletion, so that an interrupt can delete the output the job
-// still holds open.
-FILE* openOutput(const char* out)
+int mayReplace(const char* path)
 {
-    HANDLE file = CreateFileA(out, GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD attributes = GetFileAttributesA(path);
+
+    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+const char* baseName(const char* path)
+{
+    const char* name = path;
+
+    for (const char* c = path; *c != '\0'; c++)
+        if (*c == '/' || *c == '\\' || *c == ':')
+            name = c + 1;
+    return name;
+}
+
+// Only a link is resolved; the system names its file in full.
+int resolveLinks(const char* path, char* resolved, size_t size)
+{
+    DWORD attributes = GetFileAttributesA(path);
+
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (strlen(path) >= size)
+            return 0;
+        strcpy(resolved, path);
+        return 1;
+    }
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (file == INVALID_HANDLE_VALUE)
-        return NULL;
-    int fd = _open_osfhandle((intptr_t)file, _O_BINARY | _O_WRONLY);
-    if (fd == -1) {
-        CloseHandle(file);
+        return 0;
+    DWORD length = GetFinalPathNameByHandleA(file, resolved, (DWORD)size, FILE_NAME_NORMALIZED);
+    CloseHandle(file);
+    return length > 0 && length < size;
+}
+
+// Shared for deletion, so that an interrupt can delete the file the job
+// still holds open.
+static FILE* openStream(const char* path, DWORD disposition)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
         return NULL;
     }
-    FILE* stream = _fdopen(fd, "wb");
-    if (stream == NULL)
-        _close(fd);
+    int fd = _open_osfhandle((intptr_t)file, _O_BINARY | _O_WRONLY);
+    FILE* stream = fd != -1 ? _fdopen(fd, "wb") : NULL;
+    if (stream == NULL) {
+        if (fd != -1)
+            _close(fd);
+        else
+            CloseHandle(file);
+        if (disposition == CREATE_NEW)
+            DeleteFileA(path);
+    }
     return stream;
 }
 
-int isRegularStream(FILE* f)
+FILE* openForWriting(const char* path)
 {
-    return GetFileType((HANDLE)_get_osfhandle(_fileno(f))) == FILE_TYPE_DISK;
+    return openStream(path, CREATE_ALWAYS);
+}
+
+// A replaced file is never read-only (mayReplace): the new one gets the
+// attributes of any new file.
+FILE* createNewFile(const char* path, const char*)
+{
+    return openStream(path, CREATE_NEW);
+}
+
+int replaceFile(const char* from, const char* to)
+{
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+int removeFile(const char* path)
+{
+    return DeleteFileA(path) != 0;
 }
 
 void reserveSpace(FILE*, uint64_t)
@@ -88,13 +177,30 @@ int sameFile(const char* inp, const char* out)
            a.st_ino == b.st_ino;
 }
 
-int regularFileSize(const char* path, uint64_t* size)
+int namesStandardOutput(const char* path)
+{
+    struct stat a, b;
+
+    return stat(path, &a) == 0 && fstat(STDOUT_FILENO, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+static int64_t nanoseconds(const struct timespec* time)
+{
+    return (int64_t)time->tv_sec * 1000000000 + time->tv_nsec;
+}
+
+// The change time moves with every write, also one that restores the
+// modification time afterwards.
+int regularFileState(FILE* f, t_file_state* state)
 {
     struct stat info;
 
-    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode))
+    if (fstat(fileno(f), &info) != 0 || !S_ISREG(info.st_mode))
         return 0;
-    *size = (uint64_t)info.st_size;
+    state->size = (uint64_t)info.st_size;
+    state->modified = nanoseconds(&info.st_mtim);
+    state->changed = nanoseconds(&info.st_ctim);
     return 1;
 }
 
@@ -105,16 +211,75 @@ int isSpecialFile(const char* path)
     return stat(path, &info) == 0 && !S_ISREG(info.st_mode);
 }
 
-FILE* openOutput(const char* out)
+int mayReplace(const char* path)
 {
-    return fopen(out, "wb");
+    return access(path, W_OK) == 0 || errno == ENOENT;
 }
 
-int isRegularStream(FILE* f)
+const char* baseName(const char* path)
 {
-    struct stat info;
+    const char* slash = strrchr(path, '/');
 
-    return fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode);
+    return slash != NULL ? slash + 1 : path;
+}
+
+// A relative link is read from the link's own folder. A path that is no
+// link, or leads nowhere yet, is the file's path.
+int resolveLinks(const char* path, char* resolved, size_t size)
+{
+    char target[PATH_MAX];
+    const int MOST_LINKS = 40;
+
+    if (strlen(path) >= size)
+        return 0;
+    strcpy(resolved, path);
+    for (int links = 0; links < MOST_LINKS; links++) {
+        ssize_t length = readlink(resolved, target, sizeof target);
+        if (length < 0)
+            return 1;
+        size_t folder = target[0] == '/' ? 0 : (size_t)(baseName(resolved) - resolved);
+        if ((size_t)length == sizeof target || folder + length >= size)
+            return 0;
+        memcpy(resolved + folder, target, length);
+        resolved[folder + length] = '\0';
+    }
+    return 0;
+}
+
+FILE* openForWriting(const char* path)
+{
+    return fopen(path, "wb");
+}
+
+// A replaced file keeps its owner where the system lets us, and its mode.
+FILE* createNewFile(const char* path, const char* model)
+{
+    struct stat previous;
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
+
+    if (fd < 0)
+        return NULL;
+    if (model != NULL && stat(model, &previous) == 0) {
+        if (fchown(fd, previous.st_uid, previous.st_gid) != 0) {
+        }
+        fchmod(fd, previous.st_mode & 07777);
+    }
+    FILE* stream = fdopen(fd, "wb");
+    if (stream == NULL) {
+        close(fd);
+        unlink(path);
+    }
+    return stream;
+}
+
+int replaceFile(const char* from, const char* to)
+{
+    return rename(from, to) == 0;
+}
+
+int removeFile(const char* path)
+{
+    return unlink(path) == 0;
 }
 
 // Allocating the whole output at once spares the file system a reservation

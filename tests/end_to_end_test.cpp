@@ -159,6 +159,13 @@ static std::string report(const std::string& inp, const std::string& out, int32_
            "\nCas porizeni: " + taken + "\n";
 }
 
+// A temporary output is named after its output with a dot in front; none may stay.
+static void expectNoLeftovers()
+{
+    for (const auto& entry : fs::directory_iterator("."))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+}
+
 TEST_F(InTempDir, ArgumentRules)
 {
     const struct { const char* args; std::string output; int status; } cases[] = {
@@ -178,34 +185,54 @@ TEST_F(InTempDir, ArgumentRules)
     }
 }
 
-// Each row converts over the row before's larger output; a 9-character path fills card 8.
+// Each row converts over the row before's output; a 9-character path fills card 8. On
+// POSIX, rows may say what stands at out (shell text before the run), where the run's
+// output goes (redirections after the paths; result: the file that then holds the
+// picture) and what the shell then finds true of out.
 TEST_F(InTempDir, ConvertsIntoCardsAndWholeBlocks)
 {
     const struct Case {
         int32_t width, height;
         const char* out = "out.fit";
+        struct { std::string before = "", after = "", result = "", check = ""; } shell = {};
         int32_t taken[7] = {9, 10, 2004, 11, 21, 4, 50};   // day, month, year, hour, ...
         const char *inp = "a.kvr", *date = "09/10/04", *time = "11:21:04.050";
     } cases[] = {
-        {768, 576}, {720, 576}, {1441, 1}, {40, 36}, {1, 1}, {1, 1, "-h"},
-        {10, 3, "o", {31, 12, 1999, 23, 59, 59, 999}, "././a.kvr", "31/12/99", "23:59:59.999"},
-        {1000000, 1, "o", {1, 1, 2050, 20, 0, 0, 0}, "./././a.kvr", "01/01/50", "20:00:00.000"},
-        {1, 1, "o", {19, 9, 2090, 9, 10, 43, 100}, "a.kvr", "19/09/90", "09:10:43.100"},
-        {1, 1, "o", {31, 2, -1999, 0, 21, 4, 7}, "a.kvr", "31/02/-9-9", "00:21:04.007"},
-        {1, 1, "o", {9, 10, -2004, 11, 21, 4, 50}, "a.kvr", "09/10/0-4"},
-        {1, 1, "o", {9, 10, 0x04030201, 11, 21, 4, 50}, "a.kvr", "09/10/85"},
+        {768, 576}, {720, 576}, {1441, 1}, {40, 36}, {1, 1},
+        {1, 1, "-h"},   // a file name: only the arguments after the two paths are switches
+        {2, 2, "o", {"echo older > t.fit; ln -s t.fit o; ", "", "", "test -L o"}},
+        {2, 2, "o", {"rm o; echo older > o; ln o snap; ", "", "", "test $(cat snap) = older"}},
+        {2, 2, "o", {"rm o; umask 027; ", "", "", "test $(stat -c %a o) = 640"}},
+        {2, 2, "o", {"chmod 604 o; ", "", "", "test $(stat -c %a o) = 604"}},
+        {2, 2, "so", {"ln -s /proc/self/fd/1 so; ", "2>&1 >x.fit", "x.fit", "test -L so"}},
+        {2, 2, "so", {"exec 3>&1; ", "2>&3 | cat >x.fit", "x.fit"}},
+        {2, 2, "o", {"ulimit -s 256; "}},   // nothing large on the stack
+        {10, 3, "o", {}, {31, 12, 1999, 23, 59, 59, 999}, "././a.kvr", "31/12/99", "23:59:59.999"},
+        {1000000, 1, "o", {}, {1, 1, 2050, 20, 0, 0, 0}, "./././a.kvr", "01/01/50", "20:00:00.000"},
+        {1, 1, "o", {}, {19, 9, 2090, 9, 10, 43, 100}, "a.kvr", "19/09/90", "09:10:43.100"},
+        {1, 1, "o", {}, {31, 2, -1999, 0, 21, 4, 7}, "a.kvr", "31/02/-9-9", "00:21:04.007"},
+        {1, 1, "o", {}, {9, 10, -2004, 11, 21, 4, 50}, "a.kvr", "09/10/0-4"},
+        // Each byte of the year reaches its last two places.
+        {1, 1, "o", {}, {9, 10, 0x04030201, 11, 21, 4, 50}, "a.kvr", "09/10/85"},
     };
     for (const Case& c : cases) {
+        const auto& shell = c.shell;
+        if (IS_WINDOWS && !(shell.before + shell.after).empty())
+            continue;
         const int32_t* t = c.taken;
         writeFile("a.kvr", patched(picture(c.width, c.height), {{DAY, t[0]}, {MONTH, t[1]},
                   {YEAR, t[2]}, {HOUR, t[3]}, {MINUTE, t[4]}, {SECOND, t[5]}, {MILLI, t[6]}}));
         const std::string taken = std::to_string(t[0]) + "." + std::to_string(t[1]) + "." +
             std::to_string(t[2]) + "; " + std::to_string(t[3]) + ":" + std::to_string(t[4]) +
             ":" + std::to_string(t[5]) + "." + std::to_string(t[6]);
-        const Outcome run = runTorvan(c.inp + std::string(" ") + c.out);
+        SCOPED_TRACE(shell.before + c.inp + " " + c.out + " " + shell.after + ", " + c.time);
+        const Outcome run = runTorvan(c.inp + std::string(" ") + c.out + " " + shell.after,
+                                      shell.before);
         const std::string expected = fits(c.width, c.height, c.date, c.time, c.inp);
         EXPECT_EQ(run.output, report(c.inp, c.out, c.width, c.height, expected.size(), taken));
-        EXPECT_TRUE(readFile(c.out) == expected) << c.width << " x " << c.height << ", " << c.time;
+        EXPECT_TRUE(readFile(shell.result.empty() ? c.out : shell.result) == expected);
+        EXPECT_EQ(shell.check.empty() ? 0 : std::system(shell.check.c_str()), 0);
+        expectNoLeftovers();
     }
 }
 
@@ -222,9 +249,11 @@ static const std::string FORMAT =
     failed("* Format souboru `@' neodpovida definici KVR!\n", "in.kvr");
 static const std::string MISSING = "(no file)", FOLDER = "(a folder)", ONE = picture(1, 1);
 static const std::string HEADER = ONE.substr(0, 88);
-enum Before { NOTHING, OLDER_FILE, SUBFOLDER, HARD_LINK, SYMBOLIC_LINK, DEVICE };
+enum Before { NOTHING, OLDER_FILE, SUBFOLDER, LINK_TO_INPUT, SYMBOLIC_LINK_TO_INPUT,
+              HARD_LINK_TO_OLDER, SYMBOLIC_LINK_TO_OLDER, READ_ONLY_FOLDER, FIFO, STANDARD_OUTPUT,
+              DEVICE };
 
-// What stands at the output path stays, unless it is a regular file of its own. A
+// Whatever stands at the output path stays as it was, and so does the input. A
 // file-size limit, in 512-byte blocks, makes writes past it fail as on a full medium.
 struct Failure {
     std::string input; const char* out; Before before; std::string message; int limit = 0;
@@ -235,20 +264,26 @@ static const Failure FAILURES[] = {
     {ONE, "no/out.fit", NOTHING, failed(OPEN, "no/out.fit")},
     {MISSING, "no/out.fit", NOTHING, failed(OPEN, "in.kvr")},
     {ONE, "sub", SUBFOLDER, failed(OPEN, "sub")},
-    {HEADER.substr(0, 87), "out.fit", NOTHING, failed(READ, "in.kvr")},
+    {ONE, "ro/out.fit", READ_ONLY_FOLDER, failed(OPEN, "ro/out.fit")},
+    {HEADER.substr(0, 87), "out.fit", OLDER_FILE, failed(READ, "in.kvr")},
     {FOLDER, "out.fit", NOTHING, failed(IS_WINDOWS ? OPEN : READ, "in.kvr")},   // opens on POSIX
     {HEADER, "out.fit", NOTHING, FORMAT}, {picture(3, 3) + "ab", "out.fit", NOTHING, FORMAT},
     {picture(3, 3).substr(0, 104), "out.fit", NOTHING, FORMAT},
     {picture(3, 3) + "a", "out.fit", OLDER_FILE, FORMAT},
+    // A converted picture given as the input, and the raw picture as the output.
+    {fits(1, 1, "09/10/04", "11:21:04.050", "a.kvr"), "out.kvr", OLDER_FILE, FORMAT},
     {patched(HEADER, {{WIDTH, 65536}, {HEIGHT, 32768}}), "out.fit", NOTHING, FORMAT},
     {patched(HEADER, {{WIDTH, 0}}), "out.fit", NOTHING, FORMAT},
     {patched(HEADER, {{HEIGHT, 0}}), "out.fit", NOTHING, FORMAT},
     {ONE, "in.kvr", NOTHING, failed(SAME, "in.kvr")},
     {ONE, "./in.kvr", NOTHING, failed(SAME, "./in.kvr")},
-    {ONE, "hard.fit", HARD_LINK, failed(SAME, "hard.fit")},
-    {ONE, "soft.fit", SYMBOLIC_LINK, failed(SAME, "soft.fit")},
-    {picture(100, 100), "out.fit", NOTHING, failed(WRITE, "out.fit"), 2},
-    {picture(512, 512), "out.fit", NOTHING, failed(WRITE, "out.fit"), 512},
+    {ONE, "hard.fit", LINK_TO_INPUT, failed(SAME, "hard.fit")},
+    {ONE, "soft.fit", SYMBOLIC_LINK_TO_INPUT, failed(SAME, "soft.fit")},
+    {MISSING, "out.fifo", FIFO, failed(OPEN, "in.kvr")},   // no reader: must not wait for one
+    {HEADER, "so", STANDARD_OUTPUT, FORMAT},
+    // Limits: the second flush fails, in the data; the close fails, in the last bytes.
+    {picture(512, 512), "out.fit", HARD_LINK_TO_OLDER, failed(WRITE, "out.fit"), 512},
+    {picture(100, 100), "out.fit", SYMBOLIC_LINK_TO_OLDER, failed(WRITE, "out.fit"), 2},
     {ONE, "out.fit", OLDER_FILE, failed(WRITE, "out.fit"), 10},
 };
 
@@ -264,6 +299,20 @@ static const std::pair<int, char> REJECTED_BYTES[] = {
     {SIGNATURE + 20, '\0'},
 };
 
+// A folder that takes no new file, for root too: root needs chattr for that.
+static void setReadOnly(bool readOnly)
+{
+    EXPECT_EQ(std::system(readOnly ? "chmod 555 ro && { chattr +i ro || test $(id -u) != 0; } 2>&-"
+                                   : "{ chattr -i ro || test $(id -u) != 0; } 2>&- && chmod 755 ro"), 0);
+}
+
+// What needs POSIX: file-size limits, symbolic links, FIFOs, /proc, read-only folders.
+static bool posixOnly(const Failure& c)
+{
+    return c.limit || c.before == SYMBOLIC_LINK_TO_INPUT || c.before == FIFO ||
+           c.before == STANDARD_OUTPUT || c.before == READ_ONLY_FOLDER;
+}
+
 static void expectFailure(const Failure& c)
 {
     SCOPED_TRACE(std::string(c.out) + " after " + c.message);
@@ -273,31 +322,49 @@ static void expectFailure(const Failure& c)
     else if (c.input != MISSING)
         writeFile("in.kvr", c.input);
     switch (c.before) {
-    case OLDER_FILE: writeFile(c.out, "an older file"); break;
+    case OLDER_FILE: writeFile(c.out, ONE); break;
     case SUBFOLDER: fs::create_directory(c.out); break;
-    case HARD_LINK: fs::create_hard_link("in.kvr", c.out); break;
-    case SYMBOLIC_LINK: fs::create_symlink("in.kvr", c.out); break;
+    case LINK_TO_INPUT: fs::create_hard_link("in.kvr", c.out); break;
+    case SYMBOLIC_LINK_TO_INPUT: fs::create_symlink("in.kvr", c.out); break;
+    case HARD_LINK_TO_OLDER: writeFile("older", ONE); fs::create_hard_link("older", c.out); break;
+    case SYMBOLIC_LINK_TO_OLDER: writeFile("older", ONE); fs::create_symlink("older", c.out); break;
+    case READ_ONLY_FOLDER:
+        fs::create_directory("ro");
+        writeFile(c.out, ONE);
+        setReadOnly(true);
+        break;
+#ifndef _WIN32
+    case FIFO: mkfifo(c.out, 0666); break;
+#endif
+    case STANDARD_OUTPUT: fs::create_symlink("/proc/self/fd/1", c.out); break;
     default: break;
     }
-    const std::string input = readFile("in.kvr");
+    // The test's own standard output is not read: it may be a file the test writes.
+    const auto content = [&c] {
+        return c.before != STANDARD_OUTPUT && fs::is_regular_file(c.out) ? readFile(c.out) : "";
+    };
+    const std::string input = readFile("in.kvr"), older = content();
     const fs::file_type outType = fs::symlink_status(c.out).type();
-    const bool stays = c.before > OLDER_FILE || fs::path(c.out).filename() == "in.kvr";
-    const std::string limit = "ulimit -f " + std::to_string(c.limit) + "; trap '' XFSZ; ";
+    const std::string limit = "ulimit -f " + std::to_string(c.limit) + "; ";
 
-    const Outcome run = runTorvan("in.kvr " + std::string(c.out), c.limit ? limit : "");
+    const Outcome run = runTorvan("in.kvr " + std::string(c.out) + " 2>&1", c.limit ? limit : "");
 
     EXPECT_EQ(run.output, BANNER + c.message + FAILED);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(fs::symlink_status(c.out).type(), stays ? outType : fs::file_type::not_found);
+    EXPECT_EQ(fs::symlink_status(c.out).type(), outType);
+    EXPECT_EQ(content(), older);
     EXPECT_EQ(readFile("in.kvr"), input);
+    expectNoLeftovers();
+    if (c.before == READ_ONLY_FOLDER)
+        setReadOnly(false);
     if (c.before != DEVICE)
-        fs::remove_all(c.out);
+        fs::remove_all(c.before == READ_ONLY_FOLDER ? "ro" : c.out);
 }
 
-TEST_F(InTempDir, FailuresLeaveNoOutputAndTheInputUntouched)
+TEST_F(InTempDir, FailuresLeaveTheOutputPathAndTheInputAsTheyWere)
 {
     for (const Failure& c : FAILURES)
-        if (!IS_WINDOWS || (c.limit == 0 && c.before != SYMBOLIC_LINK))
+        if (!IS_WINDOWS || !posixOnly(c))
             expectFailure(c);
     for (const Fields& fields : REJECTED)
         expectFailure({patched(ONE, fields), "out.fit", OLDER_FILE, FORMAT});
@@ -317,60 +384,80 @@ TEST_F(Slow, SparsePictureOverTwoGibibytes)
 }
 
 #ifdef __linux__
-// How far a run has got: the size of its output file, or what it has written to a device.
-static uint64_t progress(long pid, const char* out)
+// What a run has written so far, to any file.
+static uint64_t written(long pid)
 {
     std::string rchar, wchar;
-    uint64_t read = 0, written = 0;
-    if (fs::is_regular_file(out))
-        return fs::file_size(out);
-    std::ifstream("/proc/" + std::to_string(pid) + "/io") >> rchar >> read >> wchar >> written;
-    return written;
+    uint64_t read = 0, bytes = 0;
+    std::ifstream("/proc/" + std::to_string(pid) + "/io") >> rchar >> read >> wchar >> bytes;
+    return bytes;
 }
 
-// Disturbs a run once more than the header is out, or, after shell text, once all is; a
-// run that ends undisturbed or with its output whole is retried with a larger picture.
+// Disturbs a run once more than the header is written or, after shell text, once its
+// output is in place; a run that ends undisturbed is retried with a larger picture. An
+// older output stands at a regular out.
 static Outcome disturbed(const char* out, int32_t& side, const std::string& before,
                          const std::function<void(long)>& disturb)
 {
     for (;; side *= 2) {
-        const uint64_t due = before.empty() ? 2881 : 2880 * (2 + (2ull * side * side - 1) / 2880);
+        const uint64_t size = 2880 * (2 + (2ull * side * side - 1) / 2880);
         writeSparsePicture("in.kvr", side, side);
         if (fs::is_regular_file(out))
-            fs::remove(out);
+            writeFile(out, ONE);
         const Outcome run = runTorvan("in.kvr " + std::string(out), before, [&](long pid) {
-            for (int waited = 0; progress(pid, out) < due && waited < 10000; waited++)
+            for (int waited = 0; waited < 10000 && (before.empty() ? written(pid) <= 2880
+                                 : !fs::is_regular_file(out) || fs::file_size(out) != size);
+                 waited++)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             disturb(pid);
         });
-        if (!before.empty() || (run.status != 0 && !fs::is_regular_file(out)) || side >= 16384)
+        if (!before.empty() || run.status != 0 || side >= 16384)
             return run;
     }
 }
 
-// A signal mid-way, or late: the output complete and the run held at its exit by a
-// full pipe, or ignored from the start. Or the input changed by -2, 1 or 2 bytes.
+// A signal mid-way, or late: the output in place and the run held at its exit by a full
+// pipe, or ignored from the start. Or the input changed by -2, 1 or 2 bytes, or (0)
+// rewritten in place, a while after it was made, so that its change time moves on.
 TEST_F(InTempDir, DisturbedRuns)
 {
     const std::string late = "head -c 65536 /dev/zero; ";
     const struct { int sig, change; std::string before; int status; } cases[] = {
-        {SIGINT, 0, "", 130}, {SIGTERM, 0, "", 143}, {SIGHUP, 0, "", 129}, {SIGTERM, 0, late, 143},
+        {SIGINT, 0, "", 130}, {SIGTERM, 0, "", 143}, {SIGHUP, 0, "", 129},
+        {SIGQUIT, 0, "", 131}, {SIGPIPE, 0, "", 141}, {SIGTERM, 0, late, 143},
         {SIGINT, 0, late + "trap '' INT; ", 0}, {0, -2, "", 1}, {0, 1, "", 1}, {0, 2, "", 1},
+        {0, 0, "", 1},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE("signal " + std::to_string(c.sig) + ", change " + std::to_string(c.change));
         int32_t side = 2048;
+        writeFile("out.fit", ONE);
         const Outcome run = disturbed("out.fit", side, c.before, [&c](long pid) {
-            c.sig ? (void)kill(pid, c.sig)
-                  : fs::resize_file("in.kvr", fs::file_size("in.kvr") + c.change);
+            if (c.sig != 0) {
+                kill(pid, c.sig);
+            } else if (c.change != 0) {
+                fs::resize_file("in.kvr", fs::file_size("in.kvr") + c.change);
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                std::fstream("in.kvr", std::ios::in | std::ios::out).seekp(100).put('x');
+            }
         });
-        EXPECT_EQ(run.status, c.status) << "signal " << c.sig << ", change " << c.change;
-        EXPECT_EQ(fs::exists("out.fit"), !c.before.empty()) << c.sig << ", " << c.change;
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(readFile("out.fit") == ONE, c.before.empty()) << "the older output";
+        expectNoLeftovers();
         if (c.sig == 0) {
             EXPECT_EQ(run.output, BANNER + "* Nelze cist ze souboru `in.kvr'!\n" + FAILED);
         } else {
             EXPECT_EQ(fs::file_size("in.kvr"), 88 + 2ull * side * side) << "input changed";
         }
     }
+    // An output FIFO without a reader holds the run until a signal ends it.
+    writeFile("in.kvr", ONE);
+    EXPECT_EQ(runTorvan("in.kvr out.fifo", "mkfifo out.fifo; ", [](long pid) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        kill(pid, SIGTERM);
+    }).status, 143);
+    EXPECT_TRUE(fs::is_fifo("out.fifo"));
 }
 #endif
 
