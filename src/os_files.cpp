@@ -24,12 +24,18 @@ static int handleIdentity(HANDLE file, BY_HANDLE_FILE_INFORMATION* info)
     return file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, info) != 0;
 }
 
+// A handle that asks for no access, only to learn about the file or device.
+static HANDLE openExisting(const char* path)
+{
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+}
+
 // The C runtime gives every file the inode 0: a file is known by its volume
-// and its index. The handle asks for no access, so nothing is truncated.
+// and its index.
 static int fileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info)
 {
-    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE file = openExisting(path);
     int known = handleIdentity(file, info);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
@@ -73,11 +79,19 @@ int regularFileState(FILE* f, t_file_state* state)
     return 1;
 }
 
+// NUL and CON are devices, though the C runtime's stat may not say so.
 int isSpecialFile(const char* path)
 {
-    struct _stat64 info;
+    HANDLE file = openExisting(path);
+    BY_HANDLE_FILE_INFORMATION info;
 
-    return _stat64(path, &info) == 0 && (info.st_mode & _S_IFMT) != _S_IFREG;
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    int special = GetFileType(file) != FILE_TYPE_DISK ||
+                  (GetFileInformationByHandle(file, &info) &&
+                   (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
+    CloseHandle(file);
+    return special;
 }
 
 int mayReplace(const char* path)
@@ -108,8 +122,7 @@ int resolveLinks(const char* path, char* resolved, size_t size)
         strcpy(resolved, path);
         return 1;
     }
-    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE file = openExisting(path);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     DWORD length = GetFinalPathNameByHandleA(file, resolved, (DWORD)size, FILE_NAME_NORMALIZED);

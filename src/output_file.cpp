@@ -16,23 +16,14 @@ constexpr int MOST_ATTEMPTS = 100;
 // Keeps the temporary name within the 255 bytes a file name may have.
 constexpr int MOST_NAME_BYTES = 200;
 
-// splitmix64: every bit of the clock, the address and the attempt counts.
-static uint64_t mixBits(uint64_t x)
-{
-    x += 0x9E3779B97F4A7C15u;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
-    return x ^ (x >> 31);
-}
-
 static int chooseTemporaryName(t_output* output, int attempt)
 {
     const char* name = baseName(output->target);
     int folderLength = (int)(name - output->target);
     int nameLength = (int)strlen(name);
     char suffix[SUFFIX_LENGTH + 1];
-    uint64_t bits = mixBits((uint64_t)std::chrono::steady_clock::now().time_since_epoch().count() ^
-                            (uintptr_t)output ^ (uint64_t)attempt << 56);
+    // The clock's fastest digits differ from run to run; a name taken is tried again.
+    uint64_t bits = (uint64_t)std::chrono::steady_clock::now().time_since_epoch().count() + attempt;
 
     if (nameLength > MOST_NAME_BYTES) {
         nameLength = MOST_NAME_BYTES;

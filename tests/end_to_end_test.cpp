@@ -159,6 +159,8 @@ static std::string report(const std::string& inp, const std::string& out, int32_
            "\nCas porizeni: " + taken + "\n";
 }
 
+static const std::string LONG_NAME(250, 'n');
+
 // A temporary output is named after its output with a dot in front; none may stay.
 static void expectNoLeftovers()
 {
@@ -207,6 +209,7 @@ TEST_F(InTempDir, ConvertsIntoCardsAndWholeBlocks)
         {2, 2, "so", {"ln -s /proc/self/fd/1 so; ", "2>&1 >x.fit", "x.fit", "test -L so"}},
         {2, 2, "so", {"exec 3>&1; ", "2>&3 | cat >x.fit", "x.fit"}},
         {2, 2, "o", {"ulimit -s 256; "}},   // nothing large on the stack
+        {2, 2, LONG_NAME.c_str()},   // its temporary name stays within 255 bytes
         {10, 3, "o", {}, {31, 12, 1999, 23, 59, 59, 999}, "././a.kvr", "31/12/99", "23:59:59.999"},
         {1000000, 1, "o", {}, {1, 1, 2050, 20, 0, 0, 0}, "./././a.kvr", "01/01/50", "20:00:00.000"},
         {1, 1, "o", {}, {19, 9, 2090, 9, 10, 43, 100}, "a.kvr", "19/09/90", "09:10:43.100"},
@@ -250,8 +253,8 @@ static const std::string FORMAT =
 static const std::string MISSING = "(no file)", FOLDER = "(a folder)", ONE = picture(1, 1);
 static const std::string HEADER = ONE.substr(0, 88);
 enum Before { NOTHING, OLDER_FILE, SUBFOLDER, LINK_TO_INPUT, SYMBOLIC_LINK_TO_INPUT,
-              HARD_LINK_TO_OLDER, SYMBOLIC_LINK_TO_OLDER, READ_ONLY_FOLDER, FIFO, STANDARD_OUTPUT,
-              DEVICE };
+              HARD_LINK_TO_OLDER, SYMBOLIC_LINK_TO_OLDER, READ_ONLY_FILE, READ_ONLY_FOLDER, FIFO,
+              STANDARD_OUTPUT, DEVICE };
 
 // Whatever stands at the output path stays as it was, and so does the input. A
 // file-size limit, in 512-byte blocks, makes writes past it fail as on a full medium.
@@ -264,6 +267,7 @@ static const Failure FAILURES[] = {
     {ONE, "no/out.fit", NOTHING, failed(OPEN, "no/out.fit")},
     {MISSING, "no/out.fit", NOTHING, failed(OPEN, "in.kvr")},
     {ONE, "sub", SUBFOLDER, failed(OPEN, "sub")},
+    {ONE, "out.fit", READ_ONLY_FILE, failed(OPEN, "out.fit")},
     {ONE, "ro/out.fit", READ_ONLY_FOLDER, failed(OPEN, "ro/out.fit")},
     {HEADER.substr(0, 87), "out.fit", OLDER_FILE, failed(READ, "in.kvr")},
     {FOLDER, "out.fit", NOTHING, failed(IS_WINDOWS ? OPEN : READ, "in.kvr")},   // opens on POSIX
@@ -299,11 +303,18 @@ static const std::pair<int, char> REJECTED_BYTES[] = {
     {SIGNATURE + 20, '\0'},
 };
 
-// A folder that takes no new file, for root too: root needs chattr for that.
-static void setReadOnly(bool readOnly)
+// A file or a folder that takes no writing, for root too: root needs chattr for that.
+static void setReadOnly(const std::string& path, bool readOnly)
 {
-    EXPECT_EQ(std::system(readOnly ? "chmod 555 ro && { chattr +i ro || test $(id -u) != 0; } 2>&-"
-                                   : "{ chattr -i ro || test $(id -u) != 0; } 2>&- && chmod 755 ro"), 0);
+    const std::string chattr = std::string("{ chattr ") + (readOnly ? "+i " : "-i ") + path +
+                               " || test $(id -u) != 0; } 2>&-";
+    const auto setImmutable = [&] { EXPECT_EQ(IS_WINDOWS ? 0 : std::system(chattr.c_str()), 0); };
+    if (!readOnly)
+        setImmutable();
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    readOnly ? fs::perm_options::remove : fs::perm_options::add);
+    if (readOnly)
+        setImmutable();
 }
 
 // What needs POSIX: file-size limits, symbolic links, FIFOs, /proc, read-only folders.
@@ -321,6 +332,7 @@ static void expectFailure(const Failure& c)
         fs::create_directory("in.kvr");
     else if (c.input != MISSING)
         writeFile("in.kvr", c.input);
+    std::string locked;
     switch (c.before) {
     case OLDER_FILE: writeFile(c.out, ONE); break;
     case SUBFOLDER: fs::create_directory(c.out); break;
@@ -328,17 +340,16 @@ static void expectFailure(const Failure& c)
     case SYMBOLIC_LINK_TO_INPUT: fs::create_symlink("in.kvr", c.out); break;
     case HARD_LINK_TO_OLDER: writeFile("older", ONE); fs::create_hard_link("older", c.out); break;
     case SYMBOLIC_LINK_TO_OLDER: writeFile("older", ONE); fs::create_symlink("older", c.out); break;
-    case READ_ONLY_FOLDER:
-        fs::create_directory("ro");
-        writeFile(c.out, ONE);
-        setReadOnly(true);
-        break;
+    case READ_ONLY_FILE: writeFile(locked = c.out, ONE); break;
+    case READ_ONLY_FOLDER: fs::create_directory(locked = "ro"); writeFile(c.out, ONE); break;
 #ifndef _WIN32
     case FIFO: mkfifo(c.out, 0666); break;
 #endif
     case STANDARD_OUTPUT: fs::create_symlink("/proc/self/fd/1", c.out); break;
     default: break;
     }
+    if (!locked.empty())
+        setReadOnly(locked, true);
     // The test's own standard output is not read: it may be a file the test writes.
     const auto content = [&c] {
         return c.before != STANDARD_OUTPUT && fs::is_regular_file(c.out) ? readFile(c.out) : "";
@@ -355,10 +366,10 @@ static void expectFailure(const Failure& c)
     EXPECT_EQ(content(), older);
     EXPECT_EQ(readFile("in.kvr"), input);
     expectNoLeftovers();
-    if (c.before == READ_ONLY_FOLDER)
-        setReadOnly(false);
+    if (!locked.empty())
+        setReadOnly(locked, false);
     if (c.before != DEVICE)
-        fs::remove_all(c.before == READ_ONLY_FOLDER ? "ro" : c.out);
+        fs::remove_all(locked.empty() ? c.out : locked);
 }
 
 TEST_F(InTempDir, FailuresLeaveTheOutputPathAndTheInputAsTheyWere)
