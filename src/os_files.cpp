@@ -14,7 +14,7 @@
 
 int sameFileState(const t_file_state* a, const t_file_state* b)
 {
-    return a->size == b->size && a->modified == b->modified && a->changed == b->changed;
+    return a->size == b->size && a->changed == b->changed;
 }
 
 #ifdef _WIN32
@@ -63,7 +63,7 @@ int namesStandardOutput(const char* path)
            sameIdentity(&a, &b);
 }
 
-// Times in 100-nanosecond steps; the change time moves with every write.
+// In 100-nanosecond steps.
 int regularFileState(FILE* f, t_file_state* state)
 {
     HANDLE file = (HANDLE)_get_osfhandle(_fileno(f));
@@ -74,7 +74,6 @@ int regularFileState(FILE* f, t_file_state* state)
         !GetFileInformationByHandleEx(file, FileBasicInfo, &times, sizeof times))
         return 0;
     state->size = (uint64_t)size.QuadPart;
-    state->modified = times.LastWriteTime.QuadPart;
     state->changed = times.ChangeTime.QuadPart;
     return 1;
 }
@@ -171,9 +170,9 @@ int replaceFile(const char* from, const char* to)
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-int removeFile(const char* path)
+void removeFile(const char* path)
 {
-    return DeleteFileA(path) != 0;
+    DeleteFileA(path);
 }
 
 void reserveSpace(FILE*, uint64_t)
@@ -203,8 +202,6 @@ static int64_t nanoseconds(const struct timespec* time)
     return (int64_t)time->tv_sec * 1000000000 + time->tv_nsec;
 }
 
-// The change time moves with every write, also one that restores the
-// modification time afterwards.
 int regularFileState(FILE* f, t_file_state* state)
 {
     struct stat info;
@@ -212,7 +209,6 @@ int regularFileState(FILE* f, t_file_state* state)
     if (fstat(fileno(f), &info) != 0 || !S_ISREG(info.st_mode))
         return 0;
     state->size = (uint64_t)info.st_size;
-    state->modified = nanoseconds(&info.st_mtim);
     state->changed = nanoseconds(&info.st_ctim);
     return 1;
 }
@@ -290,9 +286,9 @@ int replaceFile(const char* from, const char* to)
     return rename(from, to) == 0;
 }
 
-int removeFile(const char* path)
+void removeFile(const char* path)
 {
-    return unlink(path) == 0;
+    unlink(path);
 }
 
 // Allocating the whole output at once spares the file system a reservation

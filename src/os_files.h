@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <cstdio>
 
-// What tells an open file's content apart from before: any write changes it.
+// What tells an open file's content apart from before: any write moves its
+// change time, also one that puts its modification time back.
 struct t_file_state {
     uint64_t size;
-    int64_t modified;   // in the system's finest unit
-    int64_t changed;
+    int64_t changed;   // in the system's finest unit
 };
 
 // Whether out names the very file that inp names, by any path or link.
@@ -37,7 +37,7 @@ FILE* openForWriting(const char* path);
 FILE* createNewFile(const char* path, const char* model);
 // Puts the file at from in the place of to, whatever stood there.
 int replaceFile(const char* from, const char* to);
-int removeFile(const char* path);
+void removeFile(const char* path);
 // Reserves the output's space at once where the system can; a hint only.
 void reserveSpace(FILE* f, uint64_t size);
 

@@ -64,13 +64,12 @@ int openOutput(t_output* output, const char* out, uint64_t size)
     static char outBuffer[STREAM_BUFFER];
 
     ignoreFileSizeLimit();
-    output->stream = NULL;
     output->direct = isSpecialFile(out) || namesStandardOutput(out);
-    if (output->direct)
-        output->stream = openForWriting(out);
-    else if (resolveLinks(out, output->target, sizeof output->target) &&
-             mayReplace(output->target))
-        output->stream = createTemporary(output);
+    output->stream = output->direct ? openForWriting(out)
+                     : resolveLinks(out, output->target, sizeof output->target) &&
+                               mayReplace(output->target)
+                         ? createTemporary(output)
+                         : NULL;
     if (output->stream == NULL)
         return 0;
     setvbuf(output->stream, outBuffer, _IOFBF, sizeof outBuffer);
