@@ -181,6 +181,8 @@ void reserveSpace(FILE*, uint64_t)
 
 #else
 
+static_assert(sizeof(off_t) == 8, "pictures over 2 GiB need 64-bit file offsets");
+
 int sameFile(const char* inp, const char* out)
 {
     struct stat a, b;
