@@ -1,8 +1,8 @@
 #include "output_file.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
+#include <ctime>
 
 #include "interrupts.h"
 #include "os_files.h"
@@ -22,8 +22,9 @@ static int chooseTemporaryName(t_output* output, int attempt)
     int folderLength = (int)(name - output->target);
     int nameLength = (int)strlen(name);
     char suffix[SUFFIX_LENGTH + 1];
-    // The clock's fastest digits differ from run to run; a name taken is tried again.
-    uint64_t bits = (uint64_t)std::chrono::steady_clock::now().time_since_epoch().count() + attempt;
+    // The time and where the system placed this run's stack make names differ
+    // from run to run; a name already taken is tried again.
+    uint64_t bits = ((uint64_t)time(NULL) ^ (uintptr_t)output) + attempt;
 
     if (nameLength > MOST_NAME_BYTES) {
         nameLength = MOST_NAME_BYTES;
