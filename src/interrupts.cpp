@@ -5,6 +5,8 @@
 #include <cstddef>
 #ifdef _WIN32
 #include <windows.h>
+
+#include "os_files.h"
 #else
 #include <unistd.h>
 #endif
@@ -38,7 +40,7 @@ static BOOL WINAPI onConsoleEvent(DWORD event)
         ReleaseSRWLockExclusive(&holdLock);
         return FALSE;
     }
-    DeleteFileA(path);
+    removeFile(path);
     TerminateProcess(GetCurrentProcess(), 1);
     return TRUE;
 }

@@ -8,6 +8,8 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+
+#include "defs.h"
 #else
 #include <unistd.h>
 #endif
@@ -24,11 +26,28 @@ static int handleIdentity(HANDLE file, BY_HANDLE_FILE_INFORMATION* info)
     return file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, info) != 0;
 }
 
+// Windows takes every name in UTF-16, the program keeps them in UTF-8.
+static int widePath(const char* path, wchar_t* wide)
+{
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, PATH_BUFFER) > 0;
+}
+
 // A handle that asks for no access, only to learn about the file or device.
 static HANDLE openExisting(const char* path)
 {
-    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+    wchar_t wide[PATH_BUFFER];
+
+    if (!widePath(path, wide))
+        return INVALID_HANDLE_VALUE;
+    return CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+}
+
+static DWORD fileAttributes(const char* path)
+{
+    wchar_t wide[PATH_BUFFER];
+
+    return widePath(path, wide) ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
 }
 
 // The C runtime gives every file the inode 0: a file is known by its volume
@@ -95,7 +114,7 @@ int isSpecialFile(const char* path)
 
 int mayReplace(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = fileAttributes(path);
 
     return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
 }
@@ -113,7 +132,8 @@ const char* baseName(const char* path)
 // Only a link is resolved; the system names its file in full.
 int resolveLinks(const char* path, char* resolved, size_t size)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = fileAttributes(path);
+    wchar_t wide[PATH_BUFFER];
 
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         if (strlen(path) >= size)
@@ -124,18 +144,28 @@ int resolveLinks(const char* path, char* resolved, size_t size)
     HANDLE file = openExisting(path);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
-    DWORD length = GetFinalPathNameByHandleA(file, resolved, (DWORD)size, FILE_NAME_NORMALIZED);
+    DWORD length = GetFinalPathNameByHandleW(file, wide, PATH_BUFFER, FILE_NAME_NORMALIZED);
     CloseHandle(file);
-    return length > 0 && length < size;
+    return length > 0 && length < PATH_BUFFER &&
+           WideCharToMultiByte(CP_UTF8, 0, wide, -1, resolved, (int)size, NULL, NULL) > 0;
+}
+
+FILE* openForReading(const char* path)
+{
+    wchar_t wide[PATH_BUFFER];
+
+    return widePath(path, wide) ? _wfopen(wide, L"rb") : NULL;
 }
 
 // Shared for deletion, so that an interrupt can delete the file the job
 // still holds open.
 static FILE* openStream(const char* path, DWORD disposition)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+    wchar_t wide[PATH_BUFFER];
+    HANDLE file = !widePath(path, wide) ? INVALID_HANDLE_VALUE
+                  : CreateFileW(wide, GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                disposition, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
         return NULL;
@@ -148,7 +178,7 @@ static FILE* openStream(const char* path, DWORD disposition)
         else
             CloseHandle(file);
         if (disposition == CREATE_NEW)
-            DeleteFileA(path);
+            DeleteFileW(wide);
     }
     return stream;
 }
@@ -167,12 +197,18 @@ FILE* createNewFile(const char* path, const char*)
 
 int replaceFile(const char* from, const char* to)
 {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+    wchar_t wideFrom[PATH_BUFFER], wideTo[PATH_BUFFER];
+
+    return widePath(from, wideFrom) && widePath(to, wideTo) &&
+           MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 void removeFile(const char* path)
 {
-    DeleteFileA(path);
+    wchar_t wide[PATH_BUFFER];
+
+    if (widePath(path, wide))
+        DeleteFileW(wide);
 }
 
 void reserveSpace(FILE*, uint64_t)
@@ -255,6 +291,11 @@ int resolveLinks(const char* path, char* resolved, size_t size)
         resolved[folder + length] = '\0';
     }
     return 0;
+}
+
+FILE* openForReading(const char* path)
+{
+    return fopen(path, "rb");
 }
 
 FILE* openForWriting(const char* path)

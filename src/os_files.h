@@ -1,5 +1,6 @@
 // What the conversion asks the operating system about its files: the POSIX
-// and the Windows answers stand side by side in os_files.cpp.
+// and the Windows answers stand side by side in os_files.cpp. Every path is
+// UTF-8, on Windows too.
 #ifndef TORVAN_OS_FILES_H
 #define TORVAN_OS_FILES_H
 
@@ -29,6 +30,7 @@ int mayReplace(const char* path);
 const char* baseName(const char* path);
 // The path of the file that path leads to through symbolic links.
 int resolveLinks(const char* path, char* resolved, size_t size);
+FILE* openForReading(const char* path);
 // Opens a device, a FIFO or standard output for binary writing.
 FILE* openForWriting(const char* path);
 // Creates a file that did not exist (errno EEXIST if it did), with the

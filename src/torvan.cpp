@@ -6,6 +6,7 @@
 #include "defs.h"
 #include "fits_writer.h"
 #include "kvr_reader.h"
+#include "os_console.h"
 #include "os_files.h"
 #include "output_file.h"
 
@@ -19,24 +20,24 @@ static const char MSG_SAME[] = "* Vystupni soubor `%s' je totozny se vstupnim!\n
 
 static void printHelp()
 {
-    printf("Pouziti:  torvan <[cesta]input.kvr> <[cesta]output.fit> [-h]\n\n");
-    printf("  <input.kvr>: vstupni soubor formatu KVR verze 2\n");
-    printf("  <output.fit>: vystupni soubor formatu FITS (16-bit unsigned integer)\n");
-    printf("  [cesta]: nepovinna cesta k adresarum obsahujicim vstupni/vystupni soubor\n");
-    printf("  [-h]: tato napoveda\n\n");
-    printf("Kontakt: TORVAN maintainers (torvan@example.org), 2004.\n\n");
+    printText(stdout, "Pouziti:  torvan <[cesta]input.kvr> <[cesta]output.fit> [-h]\n\n");
+    printText(stdout, "  <input.kvr>: vstupni soubor formatu KVR verze 2\n");
+    printText(stdout, "  <output.fit>: vystupni soubor formatu FITS (16-bit unsigned integer)\n");
+    printText(stdout, "  [cesta]: nepovinna cesta k adresarum obsahujicim vstupni/vystupni soubor\n");
+    printText(stdout, "  [-h]: tato napoveda\n\n");
+    printText(stdout, "Kontakt: TORVAN maintainers (torvan@example.org), 2004.\n\n");
 }
 
 static void printStat(FILE* console, const t_kvr_header* Header, const char* inpf,
                       const char* outf)
 {
-    fprintf(console, "`%s' (%" PRIu64 " B) -> `%s' (%" PRIu64 " B)\n",
+    printText(console, "`%s' (%" PRIu64 " B) -> `%s' (%" PRIu64 " B)\n",
             inpf, expectedInputSize(Header), outf, fitsSize(sampleCount(Header)));
-    fprintf(console, "Verze KVR: %d\n", (int)Header->version);
-    fprintf(console, "Komprese KVR: NE\n");
-    fprintf(console, "Rozmery (S x V): %d x %d\n", (int)Header->ruva_width,
+    printText(console, "Verze KVR: %d\n", (int)Header->version);
+    printText(console, "Komprese KVR: NE\n");
+    printText(console, "Rozmery (S x V): %d x %d\n", (int)Header->ruva_width,
             (int)Header->ruva_height);
-    fprintf(console, "Cas porizeni: %d.%d.%d; %d:%d:%d.%d\n",
+    printText(console, "Cas porizeni: %d.%d.%d; %d:%d:%d.%d\n",
             (int)Header->day, (int)Header->month, (int)Header->year,
             (int)Header->hour, (int)Header->minute, (int)Header->second,
             (int)Header->ssecond);
@@ -45,7 +46,7 @@ static void printStat(FILE* console, const t_kvr_header* Header, const char* inp
 // Before the output is opened, or once it is gone: the output path is as it was.
 static int failConversion(FILE* console, const char* message, const char* path, FILE* f_in)
 {
-    fprintf(console, message, path);
+    printText(console, message, path);
     fclose(f_in);
     return 0;
 }
@@ -53,7 +54,7 @@ static int failConversion(FILE* console, const char* message, const char* path, 
 static int abandonConversion(FILE* console, const char* message, const char* path,
                              FILE* f_in, t_output* output)
 {
-    fprintf(console, message, path);
+    printText(console, message, path);
     fclose(f_in);
     discardOutput(output);
     return 0;
@@ -74,12 +75,12 @@ static int convertFile(const char* inp, const char* out, FILE* console)
 
     // Writing the output over its own input would destroy the picture.
     if (sameFile(inp, out)) {
-        fprintf(console, MSG_SAME, out);
+        printText(console, MSG_SAME, out);
         return 0;
     }
-    FILE* f_in = fopen(inp, "rb");
+    FILE* f_in = openForReading(inp);
     if (f_in == NULL) {
-        fprintf(console, MSG_OPEN, inp);
+        printText(console, MSG_OPEN, inp);
         return 0;
     }
     setvbuf(f_in, inBuffer, _IOFBF, sizeof inBuffer);
@@ -112,20 +113,21 @@ static int convertFile(const char* inp, const char* out, FILE* console)
 
 int main(int argc, char* argv[])
 {
+    utf8Arguments(&argc, &argv);
     // Standard output as the output gets the picture's bytes and nothing else.
     FILE* console = argc == 3 && namesStandardOutput(argv[2]) ? stderr : stdout;
 
-    fprintf(console, "\nTORVAN verze %s: Konverze KVR obrazku verze 2 do formatu FITS.\n\n",
+    printText(console, "\nTORVAN verze %s: Konverze KVR obrazku verze 2 do formatu FITS.\n\n",
             VERSION);
     if (argc < 3) {
-        printf("* Nedostatecny pocet argumentu!\n\n");
+        printText(stdout, "* Nedostatecny pocet argumentu!\n\n");
         printHelp();
         return 1;
     }
     if (argc > 3) {
         for (int i = 3; i < argc; i++) {
             if (strcmp(argv[i], "-h") != 0) {
-                printf("* Neznamy argument `%s'!\n\n", argv[i]);
+                printText(stdout, "* Neznamy argument `%s'!\n\n", argv[i]);
                 printHelp();
                 return 1;
             }
@@ -134,7 +136,7 @@ int main(int argc, char* argv[])
         return 0;
     }
     if (!convertFile(argv[1], argv[2], console)) {
-        fprintf(console, "* Konverze se nezdarila!\n");
+        printText(console, "* Konverze se nezdarila!\n");
         return 1;
     }
     return 0;

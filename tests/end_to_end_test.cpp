@@ -42,8 +42,10 @@ static Outcome runTorvan(const std::string& args, const std::string& before = ""
                          const std::function<void(long)>& during = nullptr)
 {
 #ifdef _WIN32
-    // cmd.exe drops the outermost quotes; text mode turns the console's CR LF into LF.
-    FILE* pipe = _popen(("\"" + PROGRAM + " " + args + "\"").c_str(), "rt");
+    // cmd.exe drops the outermost quotes; text mode turns the console's CR LF into LF. The
+    // command goes in UTF-16, so that names outside the ANSI code page reach the program.
+    const std::string command = "\"" + PROGRAM + " " + args + "\"";
+    FILE* pipe = _wpopen(fs::u8path(command).wstring().c_str(), L"rt");
     (void)before, (void)during;
 #else
     // The shell tells its process number, which the program then takes over.
@@ -65,16 +67,17 @@ static Outcome runTorvan(const std::string& args, const std::string& before = ""
     return run;
 }
 
-static std::string readFile(const fs::path& path)
+// Names in UTF-8, as the program takes them on every host.
+static std::string readFile(const std::string& name)
 {
     std::ostringstream content;
-    content << std::ifstream(path, std::ios::binary).rdbuf();
+    content << std::ifstream(fs::u8path(name), std::ios::binary).rdbuf();
     return content.str();
 }
 
-static void writeFile(const fs::path& path, const std::string& bytes)
+static void writeFile(const std::string& name, const std::string& bytes)
 {
-    std::ofstream(path, std::ios::binary) << bytes;
+    std::ofstream(fs::u8path(name), std::ios::binary) << bytes;
 }
 
 enum Field { VERSION = 3, COMPRESSION = 7, ENGINE = 8, SIGNATURE = 12, WIDTH = 52, HEIGHT = 56,
@@ -99,7 +102,7 @@ static std::string picture(int32_t width, int32_t height)
     return bytes;
 }
 
-static void writeSparsePicture(const fs::path& path, int32_t width, int32_t height)
+static void writeSparsePicture(const std::string& path, int32_t width, int32_t height)
 {
     writeFile(path, patched(picture(1, 1).substr(0, 88), {{WIDTH, width}, {HEIGHT, height}}));
     fs::resize_file(path, KVR_HEADER_SIZE + 2ull * width * height);
@@ -165,7 +168,7 @@ static const std::string LONG_NAME(250, 'n');
 static void expectNoLeftovers()
 {
     for (const auto& entry : fs::directory_iterator("."))
-        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+        EXPECT_NE(entry.path().filename().u8string()[0], '.') << entry.path().u8string();
 }
 
 TEST_F(InTempDir, ArgumentRules)
@@ -187,18 +190,20 @@ TEST_F(InTempDir, ArgumentRules)
     }
 }
 
-// Each row converts over the row before's output; a 9-character path fills card 8. On
-// POSIX, rows may say what stands at out (shell text before the run), where the run's
-// output goes (redirections after the paths; result: the file that then holds the
-// picture) and what the shell then finds true of out.
+// Each row converts over the row before's output; a 9-character path fills card 8, which
+// names the input in ASCII (card) when its name is not. On POSIX, rows may say what
+// stands at out (shell text before the run), where the run's output goes (redirections
+// after the paths; result: the file that then holds the picture) and what the shell then
+// finds true of out.
 TEST_F(InTempDir, ConvertsIntoCardsAndWholeBlocks)
 {
     const struct Case {
         int32_t width, height;
         const char* out = "out.fit";
         struct { std::string before = "", after = "", result = "", check = ""; } shell = {};
+        const char *inp = "a.kvr", *card = "";
         int32_t taken[7] = {9, 10, 2004, 11, 21, 4, 50};   // day, month, year, hour, ...
-        const char *inp = "a.kvr", *date = "09/10/04", *time = "11:21:04.050";
+        const char *date = "09/10/04", *time = "11:21:04.050";
     } cases[] = {
         {768, 576}, {720, 576}, {1441, 1}, {40, 36}, {1, 1},
         {1, 1, "-h"},   // a file name: only the arguments after the two paths are switches
@@ -211,28 +216,39 @@ TEST_F(InTempDir, ConvertsIntoCardsAndWholeBlocks)
         {2, 2, "so", {"exec 3>&1; ", "2>&3 | cat >x.fit", "x.fit"}},
         {2, 2, "o", {"ulimit -s 256; "}},   // nothing large on the stack
         {2, 2, LONG_NAME.c_str()},   // its temporary name stays within 255 bytes
-        {10, 3, "o", {}, {31, 12, 1999, 23, 59, 59, 999}, "././a.kvr", "31/12/99", "23:59:59.999"},
-        {1000000, 1, "o", {}, {1, 1, 2050, 20, 0, 0, 0}, "./././a.kvr", "01/01/50", "20:00:00.000"},
-        {1, 1, "o", {}, {19, 9, 2090, 9, 10, 43, 100}, "a.kvr", "19/09/90", "09:10:43.100"},
-        {1, 1, "o", {}, {31, 2, -1999, 0, 21, 4, 7}, "a.kvr", "31/02/-9-9", "00:21:04.007"},
-        {1, 1, "o", {}, {9, 10, -2004, 11, 21, 4, 50}, "a.kvr", "09/10/0-4"},
+        // Names beyond any ANSI code page; cut at column 80 once they are ASCII.
+        {2, 2, "Měsíc.fit", {}, "Měsíc úplněk.kvr", "Mesic uplnek.kvr"},
+        {2, 2, "Луна.fit", {}, "Ωμέγα ÁÄČĎÉĚÍĹĽŇÓÔŔŘŠŤÚŮÝŽ.kvr", "????? AACDEEILLNOORRSTUUYZ.kvr"},
+        {2, 2, "o", {}, "Луна áäčďéěíĺľňóôŕřšťúůýž nad Ondřejovem.kvr",
+         "???? aacdeeillnoorrstuuyz nad Ondrejovem.kvr"},
+        // A tab; bytes that are no character: stray, cut short, overlong, a surrogate, past
+        // U+10FFFF; then a character of four bytes.
+        {2, 2, "o", {}, "a\tb\xff\xc3.\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xf0\x9f\x98\x80",
+         "a?b??.?????????????"},
+        {10, 3, "o", {}, "././a.kvr", "", {31, 12, 1999, 23, 59, 59, 999}, "31/12/99", "23:59:59.999"},
+        {1000000, 1, "o", {}, "./././a.kvr", "", {1, 1, 2050, 20, 0, 0, 0}, "01/01/50",
+         "20:00:00.000"},
+        {1, 1, "o", {}, "a.kvr", "", {19, 9, 2090, 9, 10, 43, 100}, "19/09/90", "09:10:43.100"},
+        {1, 1, "o", {}, "a.kvr", "", {31, 2, -1999, 0, 21, 4, 7}, "31/02/-9-9", "00:21:04.007"},
+        {1, 1, "o", {}, "a.kvr", "", {9, 10, -2004, 11, 21, 4, 50}, "09/10/0-4"},
         // Each byte of the year reaches its last two places.
-        {1, 1, "o", {}, {9, 10, 0x04030201, 11, 21, 4, 50}, "a.kvr", "09/10/85"},
+        {1, 1, "o", {}, "a.kvr", "", {9, 10, 0x04030201, 11, 21, 4, 50}, "09/10/85"},
     };
     for (const Case& c : cases) {
         const auto& shell = c.shell;
-        if (IS_WINDOWS && !(shell.before + shell.after).empty())
+        // Windows names hold no tab and are always UTF-8.
+        if (IS_WINDOWS && (!(shell.before + shell.after).empty() || strchr(c.inp, '\t')))
             continue;
         const int32_t* t = c.taken;
-        writeFile("a.kvr", patched(picture(c.width, c.height), {{DAY, t[0]}, {MONTH, t[1]},
+        writeFile(c.inp, patched(picture(c.width, c.height), {{DAY, t[0]}, {MONTH, t[1]},
                   {YEAR, t[2]}, {HOUR, t[3]}, {MINUTE, t[4]}, {SECOND, t[5]}, {MILLI, t[6]}}));
         const std::string taken = std::to_string(t[0]) + "." + std::to_string(t[1]) + "." +
             std::to_string(t[2]) + "; " + std::to_string(t[3]) + ":" + std::to_string(t[4]) +
             ":" + std::to_string(t[5]) + "." + std::to_string(t[6]);
         SCOPED_TRACE(shell.before + c.inp + " " + c.out + " " + shell.after + ", " + c.time);
-        const Outcome run = runTorvan(c.inp + std::string(" ") + c.out + " " + shell.after,
-                                      shell.before);
-        const std::string expected = fits(c.width, c.height, c.date, c.time, c.inp);
+        const Outcome run = runTorvan("\"" + std::string(c.inp) + "\" \"" + c.out + "\" " +
+                                      shell.after, shell.before);
+        const std::string expected = fits(c.width, c.height, c.date, c.time, *c.card ? c.card : c.inp);
         EXPECT_EQ(run.output, report(c.inp, c.out, c.width, c.height, expected.size(), taken));
         EXPECT_TRUE(readFile(shell.result.empty() ? c.out : shell.result) == expected);
         EXPECT_EQ(shell.check.empty() ? 0 : std::system(shell.check.c_str()), 0);
@@ -406,8 +422,8 @@ static uint64_t written(long pid)
 }
 
 // Disturbs a run once more than the header is written or, after shell text, once its
-// output is in place; a run that ends undisturbed is retried with a larger picture. An
-// older output stands at a regular out.
+// output is in place; a run that ends undisturbed, or that had replaced the older output
+// standing at a regular out when it was disturbed, is retried with a larger picture.
 static Outcome disturbed(const char* out, int32_t& side, const std::string& before,
                          const std::function<void(long)>& disturb)
 {
@@ -423,7 +439,8 @@ static Outcome disturbed(const char* out, int32_t& side, const std::string& befo
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             disturb(pid);
         });
-        if (!before.empty() || run.status != 0 || side >= 16384)
+        const bool replaced = fs::is_regular_file(out) && readFile(out) != ONE;
+        if (!before.empty() || (run.status != 0 && !replaced) || side >= 16384)
             return run;
     }
 }
