@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         assert(writeHeaderCards(out, &header, inp.c_str(), buff, textNumber) == 1);
         assert(ftell(out) == FITS_BLOCK && fclose(out) == 0);
         assert(std::string(cards + 8 * CARD_LENGTH, CARD_LENGTH) == "END" + std::string(77, ' '));
-        assert(std::all_of(cards, cards + FITS_BLOCK, [](char c) { return c >= 0x20 && c <= 0x7E; }));
+        assert(std::all_of(cards, cards + FITS_BLOCK,
+                           [](char c) { return c >= 0x20 && c <= 0x7E; }));
     }
     if (in != nullptr)
         fclose(in);

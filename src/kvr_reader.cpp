@@ -1,5 +1,6 @@
 #include "kvr_reader.h"
 
+#include <cstddef>
 #include <cstring>
 
 static const char KVR_MAGIC[] = "KVR";
@@ -49,32 +50,55 @@ int readHeader(FILE* f_in, t_kvr_header* header)
            readInt32(f_in, &header->ssecond);
 }
 
-static int outside(int32_t value, int32_t low, int32_t high)
+// Every field of the header and what a picture that converts holds in it.
+// The magic and the signature are raw bytes: a zero inside them must not end
+// the comparison early. The year may hold anything.
+static const t_header_rule HEADER_RULES[] = {
+    {"znacka", offsetof(t_kvr_header, tri), KVR_MAGIC_LENGTH, KVR_MAGIC, 0, 0},
+    {"verze", offsetof(t_kvr_header, version), 0, NULL, 2, 2},
+    {"komprese", offsetof(t_kvr_header, compressed), 1, " ", 0, 0},
+    {"verze_komprese", offsetof(t_kvr_header, compr_eng_ver), 0, NULL, 0, 0},
+    {"podpis", offsetof(t_kvr_header, copyright), KVR_SIGNATURE_LENGTH, KVR_SIGNATURE, 0, 0},
+    {"sirka", offsetof(t_kvr_header, ruva_width), 0, NULL, 1, INT32_MAX},
+    {"vyska", offsetof(t_kvr_header, ruva_height), 0, NULL, 1, INT32_MAX},
+    {"rok", offsetof(t_kvr_header, year), 0, NULL, INT32_MIN, INT32_MAX},
+    {"mesic", offsetof(t_kvr_header, month), 0, NULL, 1, 12},
+    {"den", offsetof(t_kvr_header, day), 0, NULL, 1, 31},
+    {"hodina", offsetof(t_kvr_header, hour), 0, NULL, 0, 23},
+    {"minuta", offsetof(t_kvr_header, minute), 0, NULL, 0, 59},
+    {"sekunda", offsetof(t_kvr_header, second), 0, NULL, 0, 59},
+    {"tisiciny", offsetof(t_kvr_header, ssecond), 0, NULL, 0, 999},
+};
+
+const t_header_rule* headerRules(int* count)
 {
-    return value < low || value > high;
+    *count = sizeof HEADER_RULES / sizeof *HEADER_RULES;
+    return HEADER_RULES;
+}
+
+int32_t ruleNumber(const t_header_rule* rule, const t_kvr_header* header)
+{
+    int32_t value;
+
+    memcpy(&value, (const char*)header + rule->offset, sizeof value);
+    return value;
+}
+
+int ruleHolds(const t_header_rule* rule, const t_kvr_header* header)
+{
+    const char* field = (const char*)header + rule->offset;
+    int32_t value;
+
+    if (rule->length > 0)
+        return memcmp(field, rule->text, rule->length) == 0;
+    value = ruleNumber(rule, header);
+    return value >= rule->low && value <= rule->high;
 }
 
 int testHeader(const t_kvr_header* header)
 {
-    // The magic and the signature are raw bytes: a zero inside them must
-    // not end the comparison early.
-    int broken[12] = {
-        memcmp(header->tri, KVR_MAGIC, KVR_MAGIC_LENGTH) != 0,
-        header->version != 2,
-        header->compressed != ' ',
-        header->compr_eng_ver != 0,
-        memcmp(header->copyright, KVR_SIGNATURE, KVR_SIGNATURE_LENGTH) != 0,
-        header->ruva_width <= 0 || header->ruva_height <= 0,
-        outside(header->month, 1, 12),
-        outside(header->day, 1, 31),
-        outside(header->hour, 0, 23),
-        outside(header->minute, 0, 59),
-        outside(header->second, 0, 59),
-        outside(header->ssecond, 0, 999),
-    };
-
-    for (int rule : broken)
-        if (rule)
+    for (const t_header_rule& rule : HEADER_RULES)
+        if (!ruleHolds(&rule, header))
             return 0;
     return 1;
 }

@@ -2,12 +2,27 @@
 #ifndef TORVAN_KVR_READER_H
 #define TORVAN_KVR_READER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 #include "defs.h"
 
+// One header field and what a picture that converts holds in it: a text of
+// length bytes, or a number from low to high.
+struct t_header_rule {
+    const char* name;     // the field as a user knows it, in Czech ASCII
+    size_t offset;        // where it lies in t_kvr_header
+    int length;           // of a text; 0 for a number
+    const char* text;
+    int32_t low, high;
+};
+
 int readHeader(FILE* f_in, t_kvr_header* header);
+// Every field with its rule, in file order; a picture converts when all hold.
+const t_header_rule* headerRules(int* count);
+int ruleHolds(const t_header_rule* rule, const t_kvr_header* header);
+int32_t ruleNumber(const t_header_rule* rule, const t_kvr_header* header);
 int testHeader(const t_kvr_header* header);
 uint64_t sampleCount(const t_kvr_header* header);
 uint64_t expectedInputSize(const t_kvr_header* header);

@@ -10,7 +10,7 @@
 #include "os_files.h"
 #include "output_file.h"
 
-static const char VERSION[] = "1.2 (09/10/2004)";
+static const char VERSION[] = TORVAN_VERSION " (09/10/2004)";
 
 static const char MSG_OPEN[] = "* Soubor `%s' se nepodarilo otevrit!\n";
 static const char MSG_READ[] = "* Nelze cist ze souboru `%s'!\n";

@@ -2,11 +2,13 @@
 // would, each test in an empty temporary folder of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <random>
 #include <thread>
 #ifndef _WIN32
@@ -31,6 +33,8 @@ constexpr bool IS_WINDOWS = false;
 // Made absolute while the working folder is still the build's.
 static const std::string PROGRAM =
     TORVAN_EMULATOR "\"" + fs::absolute(TORVAN_PATH).string() + "\"";
+static const std::string KVRINFO =
+    TORVAN_EMULATOR "\"" + fs::absolute(KVRINFO_PATH).string() + "\"";
 static const std::string BANNER =
     "\nTORVAN verze 1.2 (09/10/2004): Konverze KVR obrazku verze 2 do formatu FITS.\n\n";
 static const std::string FAILED = "* Konverze se nezdarila!\n";
@@ -39,17 +43,18 @@ struct Outcome { std::string output; int status; };   // 128 + a signal that end
 
 // POSIX only: before is shell text ahead of the program, during gets its process number.
 static Outcome runTorvan(const std::string& args, const std::string& before = "",
-                         const std::function<void(long)>& during = nullptr)
+                         const std::function<void(long)>& during = nullptr,
+                         const std::string& program = PROGRAM)
 {
 #ifdef _WIN32
     // cmd.exe drops the outermost quotes; text mode turns the console's CR LF into LF. The
     // command goes in UTF-16, so that names outside the ANSI code page reach the program.
-    const std::string command = "\"" + PROGRAM + " " + args + "\"";
+    const std::string command = "\"" + program + " " + args + "\"";
     FILE* pipe = _wpopen(fs::u8path(command).wstring().c_str(), L"rt");
     (void)before, (void)during;
 #else
     // The shell tells its process number, which the program then takes over.
-    FILE* pipe = popen(("echo $$; " + before + "exec " + PROGRAM + " " + args).c_str(), "r");
+    FILE* pipe = popen(("echo $$; " + before + "exec " + program + " " + args).c_str(), "r");
     char pid[32] = "";
     setvbuf(pipe, nullptr, _IONBF, 0);
     if (fgets(pid, sizeof pid, pipe) != nullptr && during)
@@ -171,6 +176,14 @@ static void expectNoLeftovers()
         EXPECT_NE(entry.path().filename().u8string()[0], '.') << entry.path().u8string();
 }
 
+// What kvrinfo says of a file: said names it, then OK or CHYBA and why.
+static void expectKvrinfo(const std::string& inp, const std::string& said)
+{
+    const Outcome info = runTorvan("\"" + inp + "\"", "", nullptr, KVRINFO);
+    EXPECT_EQ(info.output, said + "\n");
+    EXPECT_EQ(info.status, said.find(": OK ") == std::string::npos);
+}
+
 TEST_F(InTempDir, ArgumentRules)
 {
     const struct { const char* args; std::string output; int status; } cases[] = {
@@ -187,6 +200,34 @@ TEST_F(InTempDir, ArgumentRules)
         EXPECT_EQ(run.output, BANNER + c.output) << c.args;
         EXPECT_EQ(run.status, c.status) << c.args;
         EXPECT_FALSE(fs::exists("b.fit")) << c.args;
+    }
+    // kvrinfo's options come first, -- ends them; its help names the version. A field
+    // list (-p) holds every field with its value, its rule and whether the rule holds.
+    const std::string help = "kvrinfo (TORVAN 1.2): ";
+    const std::string broken = "b.kvr: CHYBA mesic 13 (povoleno 1 az 12)\n";
+    const std::string signature = "\"KVR picture file - raster signature 0002\"";
+    std::string fields = broken;
+    for (const std::string& field : std::initializer_list<std::string>{
+             "znacka \"KVR\" (povoleno \"KVR\"): OK", "verze 2 (povoleno 2): OK",
+             "komprese \" \" (povoleno \" \"): OK", "verze_komprese 0 (povoleno 0): OK",
+             "podpis " + signature + " (povoleno " + signature + "): OK",
+             "sirka 2 (povoleno 1 az 2147483647): OK", "vyska 2 (povoleno 1 az 2147483647): OK",
+             "rok 2004 (povoleno cokoli): OK", "mesic 13 (povoleno 1 az 12): CHYBA",
+             "den 9 (povoleno 1 az 31): OK", "hodina 11 (povoleno 0 az 23): OK",
+             "minuta 21 (povoleno 0 az 59): OK", "sekunda 4 (povoleno 0 az 59): OK",
+             "tisiciny 50 (povoleno 0 az 999): OK"})
+        fields += "  " + field + "\n";
+    const struct { const char* args; std::string output; int status; } kvrinfo[] = {
+        {"", "* Nedostatecny pocet argumentu!\n\n" + help, 1}, {"-p -h a.kvr", help, 0},
+        {"-x a.kvr", "* Neznamy argument `-x'!\n\n" + help, 1},
+        {"-- -p", "-p: CHYBA nelze otevrit\n", 1},
+        {"b.kvr -p", broken + "-p: CHYBA nelze otevrit\n", 1}, {"-p b.kvr", fields, 1},
+    };
+    writeFile("b.kvr", patched(picture(2, 2), {{MONTH, 13}}));
+    for (const auto& c : kvrinfo) {
+        const Outcome run = runTorvan(c.args, "", nullptr, KVRINFO);
+        EXPECT_EQ(run.output.substr(0, c.output.size()), c.output) << c.args;
+        EXPECT_EQ(run.status, c.status) << c.args;
     }
 }
 
@@ -225,7 +266,8 @@ TEST_F(InTempDir, ConvertsIntoCardsAndWholeBlocks)
         // U+10FFFF; then a character of four bytes.
         {2, 2, "o", {}, "a\tb\xff\xc3.\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xf0\x9f\x98\x80",
          "a?b??.?????????????"},
-        {10, 3, "o", {}, "././a.kvr", "", {31, 12, 1999, 23, 59, 59, 999}, "31/12/99", "23:59:59.999"},
+        {10, 3, "o", {}, "././a.kvr", "", {31, 12, 1999, 23, 59, 59, 999}, "31/12/99",
+         "23:59:59.999"},
         {1000000, 1, "o", {}, "./././a.kvr", "", {1, 1, 2050, 20, 0, 0, 0}, "01/01/50",
          "20:00:00.000"},
         {1, 1, "o", {}, "a.kvr", "", {19, 9, 2090, 9, 10, 43, 100}, "19/09/90", "09:10:43.100"},
@@ -248,11 +290,19 @@ TEST_F(InTempDir, ConvertsIntoCardsAndWholeBlocks)
         SCOPED_TRACE(shell.before + c.inp + " " + c.out + " " + shell.after + ", " + c.time);
         const Outcome run = runTorvan("\"" + std::string(c.inp) + "\" \"" + c.out + "\" " +
                                       shell.after, shell.before);
-        const std::string expected = fits(c.width, c.height, c.date, c.time, *c.card ? c.card : c.inp);
+        const std::string expected =
+            fits(c.width, c.height, c.date, c.time, *c.card ? c.card : c.inp);
         EXPECT_EQ(run.output, report(c.inp, c.out, c.width, c.height, expected.size(), taken));
         EXPECT_TRUE(readFile(shell.result.empty() ? c.out : shell.result) == expected);
         EXPECT_EQ(shell.check.empty() ? 0 : std::system(shell.check.c_str()), 0);
         expectNoLeftovers();
+        char full[80];   // the capture time in full, as kvrinfo writes it
+        snprintf(full, sizeof full, "%02d.%02d.%04d %02d:%02d:%02d.%03d", (int)t[0], (int)t[1],
+                 (int)t[2], (int)t[3], (int)t[4], (int)t[5], (int)t[6]);
+        std::string name = c.inp;
+        std::replace(name.begin(), name.end(), '\t', '?');
+        expectKvrinfo(c.inp, name + ": OK " + std::to_string(c.width) + " x " +
+                             std::to_string(c.height) + ", " + full);
     }
 }
 
@@ -275,25 +325,36 @@ enum Before { NOTHING, OLDER_FILE, SUBFOLDER, LINK_TO_INPUT, SYMBOLIC_LINK_TO_IN
 
 // Whatever stands at the output path stays as it was, and so does the input. A
 // file-size limit, in 512-byte blocks, makes writes past it fail as on a full medium.
+// Then kvrinfo says info of the input, where the row gives it.
 struct Failure {
-    std::string input; const char* out; Before before; std::string message; int limit = 0;
+    std::string input; const char* out; Before before; std::string message, info = "";
+    int limit = 0;
 };
+static const std::string ONE_CONVERTS = "OK 1 x 1, 09.10.2004 11:21:04.050";
 
 static const Failure FAILURES[] = {
-    {MISSING, "out.fit", OLDER_FILE, failed(OPEN, "in.kvr")},
-    {ONE, "no/out.fit", NOTHING, failed(OPEN, "no/out.fit")},
+    {MISSING, "out.fit", OLDER_FILE, failed(OPEN, "in.kvr"), "CHYBA nelze otevrit"},
+    {ONE, "no/out.fit", NOTHING, failed(OPEN, "no/out.fit"), ONE_CONVERTS},
     {MISSING, "no/out.fit", NOTHING, failed(OPEN, "in.kvr")},
     {ONE, "sub", SUBFOLDER, failed(OPEN, "sub")},
     {ONE, "out.fit", READ_ONLY_FILE, failed(OPEN, "out.fit")},
     {ONE, "ro/out.fit", READ_ONLY_FOLDER, failed(OPEN, "ro/out.fit")},
-    {HEADER.substr(0, 87), "out.fit", OLDER_FILE, failed(READ, "in.kvr")},
-    {FOLDER, "out.fit", NOTHING, failed(IS_WINDOWS ? OPEN : READ, "in.kvr")},   // opens on POSIX
-    {HEADER, "out.fit", NOTHING, FORMAT}, {picture(3, 3) + "ab", "out.fit", NOTHING, FORMAT},
+    {HEADER.substr(0, 87), "out.fit", OLDER_FILE, failed(READ, "in.kvr"),
+     "CHYBA kratsi nez hlavicka: 87 B z 88 B"},
+    {FOLDER, "out.fit", NOTHING, failed(IS_WINDOWS ? OPEN : READ, "in.kvr"),   // opens on POSIX
+     IS_WINDOWS ? "CHYBA nelze otevrit" : "CHYBA nelze cist"},
+    {HEADER, "out.fit", NOTHING, FORMAT, "CHYBA velikost 88 B, hlavicka ohlasuje 90 B: chybi 2 B"},
+    {picture(3, 3) + "ab", "out.fit", NOTHING, FORMAT,
+     "CHYBA velikost 108 B, hlavicka ohlasuje 106 B: prebyva 2 B"},
     {picture(3, 3).substr(0, 104), "out.fit", NOTHING, FORMAT},
     {picture(3, 3) + "a", "out.fit", OLDER_FILE, FORMAT},
     // A converted picture given as the input, and the raw picture as the output.
-    {fits(1, 1, "09/10/04", "11:21:04.050", "a.kvr"), "out.kvr", OLDER_FILE, FORMAT},
+    {fits(1, 1, "09/10/04", "11:21:04.050", "a.kvr"), "out.kvr", OLDER_FILE, FORMAT,
+     "CHYBA neni obrazek KVR: znacka \"SIM\" (povoleno \"KVR\")"},
+    // Sample counts that a 32-bit product would wrap to a half and to nothing.
     {patched(HEADER, {{WIDTH, 65536}, {HEIGHT, 32768}}), "out.fit", NOTHING, FORMAT},
+    {patched(HEADER, {{WIDTH, 65536}, {HEIGHT, 65536}}), "out.fit", NOTHING, FORMAT,
+     "CHYBA velikost 88 B, hlavicka ohlasuje 8589934680 B: chybi 8589934592 B"},
     {patched(HEADER, {{WIDTH, 0}}), "out.fit", NOTHING, FORMAT},
     {patched(HEADER, {{HEIGHT, 0}}), "out.fit", NOTHING, FORMAT},
     {ONE, "in.kvr", NOTHING, failed(SAME, "in.kvr")},
@@ -303,9 +364,9 @@ static const Failure FAILURES[] = {
     {MISSING, "out.fifo", FIFO, failed(OPEN, "in.kvr")},   // no reader: must not wait for one
     {HEADER, "so", STANDARD_OUTPUT, FORMAT},
     // Limits: the second flush fails, in the data; the close fails, in the last bytes.
-    {picture(512, 512), "out.fit", HARD_LINK_TO_OLDER, failed(WRITE, "out.fit"), 512},
-    {picture(100, 100), "out.fit", SYMBOLIC_LINK_TO_OLDER, failed(WRITE, "out.fit"), 2},
-    {ONE, "out.fit", OLDER_FILE, failed(WRITE, "out.fit"), 10},
+    {picture(512, 512), "out.fit", HARD_LINK_TO_OLDER, failed(WRITE, "out.fit"), "", 512},
+    {picture(100, 100), "out.fit", SYMBOLIC_LINK_TO_OLDER, failed(WRITE, "out.fit"), "", 2},
+    {ONE, "out.fit", OLDER_FILE, failed(WRITE, "out.fit"), "", 10},
 };
 
 // Every header rule just broken: one field, its upper bytes too, or one text byte.
@@ -315,9 +376,25 @@ static const Fields REJECTED[] = {
     {{MINUTE, 60}}, {{SECOND, -1}}, {{SECOND, 60}}, {{SECOND, INT32_MIN}}, {{MILLI, -1}},
     {{MILLI, 1000}}, {{MONTH, 0x101}}, {{DAY, 0x10001}}, {{HOUR, 0x1000000}},
 };
-static const std::pair<int, char> REJECTED_BYTES[] = {
-    {0, 'k'}, {COMPRESSION, 'N'}, {COMPRESSION, '0'}, {SIGNATURE, 'k'}, {SIGNATURE + 39, '3'},
-    {SIGNATURE + 20, '\0'},
+// How kvrinfo names a field, its value and its rule.
+static const std::map<int, std::string> RULES = {
+    {VERSION, "verze @ (povoleno 2)"}, {ENGINE, "verze_komprese @ (povoleno 0)"},
+    {WIDTH, "sirka @ (povoleno 1 az 2147483647)"}, {HEIGHT, "vyska @ (povoleno 1 az 2147483647)"},
+    {MONTH, "mesic @ (povoleno 1 az 12)"}, {DAY, "den @ (povoleno 1 az 31)"},
+    {HOUR, "hodina @ (povoleno 0 az 23)"}, {MINUTE, "minuta @ (povoleno 0 az 59)"},
+    {SECOND, "sekunda @ (povoleno 0 az 59)"}, {MILLI, "tisiciny @ (povoleno 0 az 999)"},
+};
+static std::string signatureBroken(const std::string& found)
+{
+    return "CHYBA podpis \"" + found + "\" (povoleno \"KVR picture file - raster signature 0002\")";
+}
+static const struct { int offset; char byte; std::string info; } REJECTED_BYTES[] = {
+    {0, 'k', "CHYBA neni obrazek KVR: znacka \"kVR\" (povoleno \"KVR\")"},
+    {COMPRESSION, 'N', "CHYBA komprese \"N\" (povoleno \" \")"},
+    {COMPRESSION, '0', "CHYBA komprese \"0\" (povoleno \" \")"},
+    {SIGNATURE, 'k', signatureBroken("kVR picture file - raster signature 0002")},
+    {SIGNATURE + 39, '3', signatureBroken("KVR picture file - raster signature 0003")},
+    {SIGNATURE + 20, '\0', signatureBroken("KVR picture file - r\\x00ster signature 0002")},
 };
 
 // A file or a folder that takes no writing, for root too: root needs chattr for that.
@@ -383,6 +460,8 @@ static void expectFailure(const Failure& c)
     EXPECT_EQ(content(), older);
     EXPECT_EQ(readFile("in.kvr"), input);
     expectNoLeftovers();
+    if (!c.info.empty())
+        expectKvrinfo("in.kvr", "in.kvr: " + c.info);
     if (!locked.empty())
         setReadOnly(locked, false);
     if (c.before != DEVICE)
@@ -394,10 +473,16 @@ TEST_F(InTempDir, FailuresLeaveTheOutputPathAndTheInputAsTheyWere)
     for (const Failure& c : FAILURES)
         if (!IS_WINDOWS || !posixOnly(c))
             expectFailure(c);
-    for (const Fields& fields : REJECTED)
-        expectFailure({patched(ONE, fields), "out.fit", OLDER_FILE, FORMAT});
-    for (const auto& [offset, byte] : REJECTED_BYTES)
-        expectFailure({std::string(ONE).replace(offset, 1, 1, byte), "out.fit", NOTHING, FORMAT});
+    for (const Fields& fields : REJECTED) {
+        std::string broken = "CHYBA ";
+        for (const auto& [offset, value] : fields)
+            broken += (broken.size() > 6 ? "; " : "") +
+                      failed(RULES.at(offset), std::to_string(value));
+        expectFailure({patched(ONE, fields), "out.fit", OLDER_FILE, FORMAT, broken});
+    }
+    for (const auto& [offset, byte, info] : REJECTED_BYTES)
+        expectFailure(
+            {std::string(ONE).replace(offset, 1, 1, byte), "out.fit", NOTHING, FORMAT, info});
 }
 
 // A sparse picture over 2 GiB converts with its true sizes into a drained FIFO (or NUL).

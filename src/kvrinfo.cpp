@@ -1,0 +1,185 @@
+// KVRINFO: says of each KVR picture whether TORVAN converts it, and if not,
+// why: one line per file, to be read, sorted and grepped.
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "defs.h"
+#include "kvr_reader.h"
+#include "os_console.h"
+#include "os_files.h"
+
+static void printHelp()
+{
+    printText(stdout, "kvrinfo (TORVAN %s): Rekne o kazdem obrazku KVR, zda jej TORVAN prevede.\n\n",
+              TORVAN_VERSION);
+    printText(stdout, "Pouziti:  kvrinfo [-p] <[cesta]soubor.kvr>...\n\n");
+    printText(stdout, "  Radek na soubor: `OK sirka x vyska, cas porizeni', nebo `CHYBA' a proc.\n");
+    printText(stdout, "  [-p]: vypise i kazde pole hlavicky s jeho pravidlem\n");
+    printText(stdout, "  [-h]: tato napoveda\n");
+    printText(stdout, "  Navratova hodnota 0, kdyz TORVAN prevede kazdy soubor, jinak 1.\n\n");
+}
+
+// A name stays on its line: a control character in it shows as '?'.
+static void lineSafe(const char* text, char* safe, size_t size)
+{
+    size_t length = 0;
+
+    for (; text[length] != '\0' && length + 1 < size; length++) {
+        unsigned char c = (unsigned char)text[length];
+        safe[length] = c < 0x20 || c == 0x7F ? '?' : text[length];
+    }
+    safe[length] = '\0';
+}
+
+// A text field in quotes, each byte outside printable ASCII as \xNN; a number in decimal.
+static void printValue(const t_header_rule* rule, const t_kvr_header* header)
+{
+    const unsigned char* field = (const unsigned char*)header + rule->offset;
+
+    if (rule->length == 0) {
+        printText(stdout, "%" PRId32, ruleNumber(rule, header));
+        return;
+    }
+    printText(stdout, "\"");
+    for (int i = 0; i < rule->length; i++)
+        if (field[i] >= 0x20 && field[i] <= 0x7E && field[i] != '"' && field[i] != '\\')
+            printText(stdout, "%c", field[i]);
+        else
+            printText(stdout, "\\x%02X", field[i]);
+    printText(stdout, "\"");
+}
+
+static void printRule(const t_header_rule* rule, const t_kvr_header* header)
+{
+    printText(stdout, "%s ", rule->name);
+    printValue(rule, header);
+    if (rule->length > 0)
+        printText(stdout, " (povoleno \"%s\")", rule->text);
+    else if (rule->low == INT32_MIN && rule->high == INT32_MAX)
+        printText(stdout, " (povoleno cokoli)");
+    else if (rule->low == rule->high)
+        printText(stdout, " (povoleno %" PRId32 ")", rule->low);
+    else
+        printText(stdout, " (povoleno %" PRId32 " az %" PRId32 ")", rule->low, rule->high);
+}
+
+// The broken rules, or the first alone when it is the magic: then the file
+// is no KVR picture at all and the rest says nothing.
+static void printBrokenRules(const t_kvr_header* header)
+{
+    int count;
+    const t_header_rule* rules = headerRules(&count);
+    const char* separator = "";
+
+    if (!ruleHolds(&rules[0], header)) {
+        printText(stdout, "neni obrazek KVR: ");
+        printRule(&rules[0], header);
+        return;
+    }
+    for (int i = 0; i < count; i++) {
+        if (ruleHolds(&rules[i], header))
+            continue;
+        printText(stdout, "%s", separator);
+        printRule(&rules[i], header);
+        separator = "; ";
+    }
+}
+
+static void printSizes(const t_kvr_header* header, uint64_t size)
+{
+    uint64_t announced = expectedInputSize(header);
+
+    printText(stdout, "velikost %" PRIu64 " B, hlavicka ohlasuje %" PRIu64 " B: %s %" PRIu64 " B",
+              size, announced, size < announced ? "chybi" : "prebyva",
+              size < announced ? announced - size : size - announced);
+}
+
+static void printConvertible(const t_kvr_header* h)
+{
+    printText(stdout, "OK %" PRId32 " x %" PRId32 ", %02" PRId32 ".%02" PRId32 ".%04" PRId32
+              " %02" PRId32 ":%02" PRId32 ":%02" PRId32 ".%03" PRId32,
+              h->ruva_width, h->ruva_height, h->day, h->month, h->year, h->hour, h->minute,
+              h->second, h->ssecond);
+}
+
+static void printFields(const t_kvr_header* header)
+{
+    int count;
+    const t_header_rule* rules = headerRules(&count);
+
+    for (int i = 0; i < count; i++) {
+        printText(stdout, "  ");
+        printRule(&rules[i], header);
+        printText(stdout, ": %s\n", ruleHolds(&rules[i], header) ? "OK" : "CHYBA");
+    }
+}
+
+// Judges the picture as the converter does, in the same order and with the
+// same calls: 1 when it converts.
+static int describePicture(const char* path, int listFields)
+{
+    char name[PATH_BUFFER];
+    t_kvr_header header;
+    t_file_state state;
+    FILE* f_in = openForReading(path);
+    int complete = f_in != NULL && readHeader(f_in, &header);
+    int regular = f_in != NULL && regularFileState(f_in, &state);
+    int converts = complete && regular && testHeader(&header) && sizeMatches(&header, state.size);
+
+    if (f_in != NULL)
+        fclose(f_in);
+    lineSafe(path, name, sizeof name);
+    printText(stdout, "%s: %s", name, converts ? "" : "CHYBA ");
+    if (f_in == NULL)
+        printText(stdout, "nelze otevrit");
+    else if (!complete && regular && state.size < KVR_HEADER_SIZE)
+        printText(stdout, "kratsi nez hlavicka: %" PRIu64 " B z %d B", state.size, KVR_HEADER_SIZE);
+    else if (!complete)
+        printText(stdout, "nelze cist");
+    else if (!regular)
+        printText(stdout, "neni obycejny soubor");
+    else if (!testHeader(&header))
+        printBrokenRules(&header);
+    else if (!converts)
+        printSizes(&header, state.size);
+    else
+        printConvertible(&header);
+    printText(stdout, "\n");
+    if (listFields && complete)
+        printFields(&header);
+    return converts;
+}
+
+// Options come first; -- ends them, so that a file may be called -p.
+int main(int argc, char* argv[])
+{
+    int listFields = 0, allConvert = 1, i = 1;
+
+    utf8Arguments(&argc, &argv);
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; i++) {
+        if (strcmp(argv[i], "--") == 0) {
+            i++;
+            break;
+        }
+        if (strcmp(argv[i], "-h") == 0) {
+            printHelp();
+            return 0;
+        }
+        if (strcmp(argv[i], "-p") != 0) {
+            printText(stdout, "* Neznamy argument `%s'!\n\n", argv[i]);
+            printHelp();
+            return 1;
+        }
+        listFields = 1;
+    }
+    if (i == argc) {
+        printText(stdout, "* Nedostatecny pocet argumentu!\n\n");
+        printHelp();
+        return 1;
+    }
+    for (; i < argc; i++)
+        if (!describePicture(argv[i], listFields))
+            allConvert = 0;
+    return allConvert ? 0 : 1;
+}
