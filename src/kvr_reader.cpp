@@ -124,10 +124,3 @@ int readSamples(FILE* f_in, unsigned char* block, int count)
 {
     return fread(block, KVR_SAMPLE_SIZE, count, f_in) == (size_t)count;
 }
-
-// After the announced samples the input must end: anything more means the
-// file changed after its size was checked.
-int inputExhausted(FILE* f_in)
-{
-    return fgetc(f_in) == EOF && !ferror(f_in);
-}

@@ -28,6 +28,5 @@ uint64_t sampleCount(const t_kvr_header* header);
 uint64_t expectedInputSize(const t_kvr_header* header);
 int sizeMatches(const t_kvr_header* header, uint64_t inp_size);
 int readSamples(FILE* f_in, unsigned char* block, int count);
-int inputExhausted(FILE* f_in);
 
 #endif

@@ -58,19 +58,23 @@ static FILE* createTemporary(t_output* output)
     return stream;
 }
 
-// A symbolic link stays and leads to the new file. Where no file can be
-// made beside the output, the output is not opened.
+// The temporary file stands beside the file that the output path leads to,
+// so that a symbolic link stays and leads to the new file. Where no file can
+// be made there, the output is not opened.
+static FILE* openBeside(t_output* output, const char* out)
+{
+    if (!resolveLinks(out, output->target, sizeof output->target) || !mayReplace(output->target))
+        return NULL;
+    return createTemporary(output);
+}
+
 int openOutput(t_output* output, const char* out, uint64_t size)
 {
     static char outBuffer[STREAM_BUFFER];
 
     ignoreFileSizeLimit();
     output->direct = isSpecialFile(out) || namesStandardOutput(out);
-    output->stream = output->direct ? openForWriting(out)
-                     : resolveLinks(out, output->target, sizeof output->target) &&
-                               mayReplace(output->target)
-                         ? createTemporary(output)
-                         : NULL;
+    output->stream = output->direct ? openForWriting(out) : openBeside(output, out);
     if (output->stream == NULL)
         return 0;
     setvbuf(output->stream, outBuffer, _IOFBF, sizeof outBuffer);

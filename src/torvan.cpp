@@ -54,8 +54,7 @@ static int failConversion(FILE* console, const char* message, const char* path, 
 static int abandonConversion(FILE* console, const char* message, const char* path,
                              FILE* f_in, t_output* output)
 {
-    printText(console, message, path);
-    fclose(f_in);
+    failConversion(console, message, path, f_in);
     discardOutput(output);
     return 0;
 }

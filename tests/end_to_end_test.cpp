@@ -167,7 +167,15 @@ static std::string report(const std::string& inp, const std::string& out, int32_
            "\nCas porizeni: " + taken + "\n";
 }
 
-static const std::string LONG_NAME(250, 'n');
+static const std::string LONG_NAME(250, 'n'), LONG_INPUT = LONG_NAME + ".kvr";
+// Control characters and ~ at the edges of printable ASCII; then bytes at the edges of
+// UTF-8: a stray continuation, overlong forms of two, three and four bytes, the least and
+// the greatest character of each length, the surrogates' edges, past U+10FFFF, a lead byte
+// past F4, a character cut short by the end.
+static const std::string EDGES = std::string("a\t~\x1f\x7f") + "\x80" "\xc1\xbf" "\xc2\x80"
+    "\xdf\xbf" "\xe0\x9f\xbf" "\xe0\xa0\x80" "\xed\x9f\xbf" "\xed\xa0\x80" "\xed\xbf\xbf"
+    "\xee\x80\x80" "\xef\xbf\xbf" "\xf0\x8f\xbf\xbf" "\xf0\x90\x80\x80" "\xf4\x8f\xbf\xbf"
+    "\xf4\x90\x80\x80" "\xf5\x80\x80\x80" "\xc3";
 
 // A temporary output is named after its output with a dot in front; none may stay.
 static void expectNoLeftovers()
@@ -220,7 +228,7 @@ TEST_F(InTempDir, ArgumentRules)
     const struct { const char* args; std::string output; int status; } kvrinfo[] = {
         {"", "* Nedostatecny pocet argumentu!\n\n" + help, 1}, {"-p -h a.kvr", help, 0},
         {"-x a.kvr", "* Neznamy argument `-x'!\n\n" + help, 1},
-        {"-- -p", "-p: CHYBA nelze otevrit\n", 1},
+        {"-- -p", "-p: CHYBA nelze otevrit\n", 1}, {"-", "-: CHYBA nelze otevrit\n", 1},
         {"b.kvr -p", broken + "-p: CHYBA nelze otevrit\n", 1}, {"-p b.kvr", fields, 1},
     };
     writeFile("b.kvr", patched(picture(2, 2), {{MONTH, 13}}));
@@ -248,24 +256,22 @@ TEST_F(InTempDir, ConvertsIntoCardsAndWholeBlocks)
     } cases[] = {
         {768, 576}, {720, 576}, {1441, 1}, {40, 36}, {1, 1},
         {1, 1, "-h"},   // a file name: only the arguments after the two paths are switches
-        {2, 2, "o", {"mkdir s; echo older > s/t.fit; ln -s t.fit s/o; ln -s $PWD/s/o o; ", "", "",
-                     "test -L o -a -L s/o -a -f s/t.fit"}},   // links: absolute, then relative
+        // Links: relative from here, absolute and relative from a folder.
+        {2, 2, "o", {"mkdir s; echo older > s/t.fit; ln -s t.fit s/m; ln -s $PWD/s/m s/l; "
+                     "ln -s s/l o; ", "", "", "test -L o -a -L s/l -a -L s/m -a -f s/t.fit"}},
         {2, 2, "o", {"rm o; echo older > o; ln o snap; ", "", "", "test $(cat snap) = older"}},
         {2, 2, "o", {"rm o; umask 002; ", "", "", "test $(stat -c %a o) = 664"}},
         {2, 2, "o", {"chmod 645 o; ", "", "", "test $(stat -c %a o) = 645"}},
         {2, 2, "so", {"ln -s /proc/self/fd/1 so; ", "2>&1 >x.fit", "x.fit", "test -L so"}},
         {2, 2, "so", {"exec 3>&1; ", "2>&3 | cat >x.fit", "x.fit"}},
         {2, 2, "o", {"ulimit -s 256; "}},   // nothing large on the stack
-        {2, 2, LONG_NAME.c_str()},   // its temporary name stays within 255 bytes
+        {2, 2, LONG_NAME.c_str(), {}, LONG_INPUT.c_str()},   // temporary name within 255 bytes
         // Names beyond any ANSI code page; cut at column 80 once they are ASCII.
         {2, 2, "Měsíc.fit", {}, "Měsíc úplněk.kvr", "Mesic uplnek.kvr"},
         {2, 2, "Луна.fit", {}, "Ωμέγα ÁÄČĎÉĚÍĹĽŇÓÔŔŘŠŤÚŮÝŽ.kvr", "????? AACDEEILLNOORRSTUUYZ.kvr"},
         {2, 2, "o", {}, "Луна áäčďéěíĺľňóôŕřšťúůýž nad Ondřejovem.kvr",
          "???? aacdeeillnoorrstuuyz nad Ondrejovem.kvr"},
-        // A tab; bytes that are no character: stray, cut short, overlong, a surrogate, past
-        // U+10FFFF; then a character of four bytes.
-        {2, 2, "o", {}, "a\tb\xff\xc3.\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xf0\x9f\x98\x80",
-         "a?b??.?????????????"},
+        {2, 2, "o", {}, EDGES.c_str(), "a?~???????????????????????????????????"},
         {10, 3, "o", {}, "././a.kvr", "", {31, 12, 1999, 23, 59, 59, 999}, "31/12/99",
          "23:59:59.999"},
         {1000000, 1, "o", {}, "./././a.kvr", "", {1, 1, 2050, 20, 0, 0, 0}, "01/01/50",
@@ -300,7 +306,8 @@ TEST_F(InTempDir, ConvertsIntoCardsAndWholeBlocks)
         snprintf(full, sizeof full, "%02d.%02d.%04d %02d:%02d:%02d.%03d", (int)t[0], (int)t[1],
                  (int)t[2], (int)t[3], (int)t[4], (int)t[5], (int)t[6]);
         std::string name = c.inp;
-        std::replace(name.begin(), name.end(), '\t', '?');
+        std::replace_if(name.begin(), name.end(), [](char b) { return b >= 0 && b < 0x20; }, '?');
+        std::replace(name.begin(), name.end(), '\x7f', '?');
         expectKvrinfo(c.inp, name + ": OK " + std::to_string(c.width) + " x " +
                              std::to_string(c.height) + ", " + full);
     }
@@ -392,8 +399,9 @@ static const struct { int offset; char byte; std::string info; } REJECTED_BYTES[
     {0, 'k', "CHYBA neni obrazek KVR: znacka \"kVR\" (povoleno \"KVR\")"},
     {COMPRESSION, 'N', "CHYBA komprese \"N\" (povoleno \" \")"},
     {COMPRESSION, '0', "CHYBA komprese \"0\" (povoleno \" \")"},
-    {SIGNATURE, 'k', signatureBroken("kVR picture file - raster signature 0002")},
-    {SIGNATURE + 39, '3', signatureBroken("KVR picture file - raster signature 0003")},
+    {COMPRESSION, '\x1f', "CHYBA komprese \"\\x1F\" (povoleno \" \")"},
+    {SIGNATURE, '\x7f', signatureBroken("\\x7FVR picture file - raster signature 0002")},
+    {SIGNATURE + 39, '~', signatureBroken("KVR picture file - raster signature 000~")},
     {SIGNATURE + 20, '\0', signatureBroken("KVR picture file - r\\x00ster signature 0002")},
 };
 
@@ -494,6 +502,7 @@ TEST_F(Slow, SparsePictureOverTwoGibibytes)
     const Outcome run = runTorvan("big.kvr " + out, "mkfifo out.fifo; cat out.fifo >/dev/null & ");
     EXPECT_EQ(run.output, report("big.kvr", out, 32768, 32768, 2147489280,
                                  "9.10.2004; 11:21:4.50"));
+    EXPECT_TRUE(IS_WINDOWS || fs::is_fifo(out)) << "a FIFO is written, never replaced";
 }
 
 #ifdef __linux__
