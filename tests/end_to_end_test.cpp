@@ -353,7 +353,6 @@ static const Failure FAILURES[] = {
     {HEADER, "out.fit", NOTHING, FORMAT, "CHYBA velikost 88 B, hlavicka ohlasuje 90 B: chybi 2 B"},
     {picture(3, 3) + "ab", "out.fit", NOTHING, FORMAT,
      "CHYBA velikost 108 B, hlavicka ohlasuje 106 B: prebyva 2 B"},
-    {picture(3, 3).substr(0, 104), "out.fit", NOTHING, FORMAT},
     {picture(3, 3) + "a", "out.fit", OLDER_FILE, FORMAT},
     // A converted picture given as the input, and the raw picture as the output.
     {fits(1, 1, "09/10/04", "11:21:04.050", "a.kvr"), "out.kvr", OLDER_FILE, FORMAT,
@@ -419,13 +418,6 @@ static void setReadOnly(const std::string& path, bool readOnly)
         setImmutable();
 }
 
-// What needs POSIX: file-size limits, symbolic links, FIFOs, /proc, read-only folders.
-static bool posixOnly(const Failure& c)
-{
-    return c.limit || c.before == SYMBOLIC_LINK_TO_INPUT || c.before == FIFO ||
-           c.before == STANDARD_OUTPUT || c.before == READ_ONLY_FOLDER;
-}
-
 static void expectFailure(const Failure& c)
 {
     SCOPED_TRACE(std::string(c.out) + " after " + c.message);
@@ -452,10 +444,7 @@ static void expectFailure(const Failure& c)
     }
     if (!locked.empty())
         setReadOnly(locked, true);
-    // The test's own standard output is not read: it may be a file the test writes.
-    const auto content = [&c] {
-        return c.before != STANDARD_OUTPUT && fs::is_regular_file(c.out) ? readFile(c.out) : "";
-    };
+    const auto content = [&c] { return fs::is_regular_file(c.out) ? readFile(c.out) : ""; };
     const std::string input = readFile("in.kvr"), older = content();
     const fs::file_type outType = fs::symlink_status(c.out).type();
     const std::string limit = "ulimit -f " + std::to_string(c.limit) + "; ";
@@ -478,8 +467,10 @@ static void expectFailure(const Failure& c)
 
 TEST_F(InTempDir, FailuresLeaveTheOutputPathAndTheInputAsTheyWere)
 {
+    // What needs POSIX: file-size limits, symbolic links, FIFOs, /proc, read-only folders.
     for (const Failure& c : FAILURES)
-        if (!IS_WINDOWS || !posixOnly(c))
+        if (!IS_WINDOWS || !(c.limit || c.before == SYMBOLIC_LINK_TO_INPUT || c.before == FIFO ||
+                             c.before == STANDARD_OUTPUT || c.before == READ_ONLY_FOLDER))
             expectFailure(c);
     for (const Fields& fields : REJECTED) {
         std::string broken = "CHYBA ";
@@ -595,7 +586,6 @@ TEST_F(InTempDir, DeviceOutputStays)
         GTEST_SKIP() << "making a device node is not permitted here: run as root for this test";
 #endif
     expectFailure({HEADER, device, DEVICE, FORMAT});
-    expectFailure({MISSING, device, DEVICE, failed(OPEN, "in.kvr")});
 #ifdef __linux__
     int32_t side = 16384;
     EXPECT_EQ(disturbed(device, side, "", [](long pid) { kill(pid, SIGTERM); }).status, 143);
