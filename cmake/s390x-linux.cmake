@@ -1,13 +1,6 @@
 # Big-endian Linux from Debian: the s390x cross compiler (g++-s390x-linux-gnu),
 # programs linked statically, tests run by qemu-user (qemu-s390x).
-set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR s390x)
-set(CMAKE_C_COMPILER s390x-linux-gnu-gcc)
-set(CMAKE_CXX_COMPILER s390x-linux-gnu-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/s390x-linux-gnu)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/qemu-s390x)
+set(TRIPLE s390x-linux-gnu)
+set(QEMU qemu-s390x)
+include(${CMAKE_CURRENT_LIST_DIR}/debian-linux-cross.cmake)

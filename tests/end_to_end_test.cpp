@@ -311,7 +311,7 @@ TEST_F(InTempDir, ConvertsIntoCardsAndWholeBlocks)
                  (int)t[2], (int)t[3], (int)t[4], (int)t[5], (int)t[6]);
         std::string name = c.inp;
         std::replace_if(name.begin(), name.end(),
-                        [](char b) { return (b >= 0 && b < 0x20) || b == 0x7f; }, '?');
+                        [](unsigned char b) { return b < 0x20 || b == 0x7f; }, '?');
         expectKvrinfo(c.inp, name + ": OK " + std::to_string(c.width) + " x " +
                              std::to_string(c.height) + ", " + full);
     }

@@ -1,0 +1,13 @@
+# A static build for another Linux from Debian's cross compiler for TRIPLE,
+# its tests run by qemu-user's QEMU. Included by the toolchain files that set
+# CMAKE_SYSTEM_PROCESSOR, TRIPLE and QEMU.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_C_COMPILER ${TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${TRIPLE}-g++)
+set(CMAKE_FIND_ROOT_PATH /usr/${TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/${QEMU})
