@@ -38,13 +38,14 @@ static const struct { uint16_t code; char letter; } MARKED_LETTERS[] = {
 };
 
 // The length of the UTF-8 character at text, and its code; 0 where the bytes
-// are no character: a stray or missing continuation, an overlong form, a
-// surrogate or a code past U+10FFFF. A terminator ends every sequence.
+// are no character: a stray or missing continuation, an overlong form (the
+// leads C0 and C1 among them), a surrogate or a code past U+10FFFF (the leads
+// F5 to F7 among them). A terminator ends every sequence.
 static int decodeUtf8(const unsigned char* text, uint32_t* code)
 {
     static const uint32_t LEAST[] = {0, 0, 0x80, 0x800, 0x10000};
-    int length = text[0] < 0x80 ? 1 : text[0] < 0xC2 ? 0 : text[0] < 0xE0 ? 2
-               : text[0] < 0xF0 ? 3 : text[0] < 0xF5 ? 4 : 0;
+    int length = text[0] < 0x80 ? 1 : text[0] < 0xC0 ? 0 : text[0] < 0xE0 ? 2
+               : text[0] < 0xF0 ? 3 : text[0] < 0xF8 ? 4 : 0;
     uint32_t value = length == 1 ? text[0] : text[0] & (0x7F >> length);
 
     for (int i = 1; i < length; i++) {

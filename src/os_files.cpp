@@ -219,20 +219,23 @@ void reserveSpace(FILE*, uint64_t)
 
 static_assert(sizeof(off_t) == 8, "pictures over 2 GiB need 64-bit file offsets");
 
+static int sameInode(const struct stat* a, const struct stat* b)
+{
+    return a->st_dev == b->st_dev && a->st_ino == b->st_ino;
+}
+
 int sameFile(const char* inp, const char* out)
 {
     struct stat a, b;
 
-    return stat(inp, &a) == 0 && stat(out, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    return stat(inp, &a) == 0 && stat(out, &b) == 0 && sameInode(&a, &b);
 }
 
 int namesStandardOutput(const char* path)
 {
     struct stat a, b;
 
-    return stat(path, &a) == 0 && fstat(STDOUT_FILENO, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    return stat(path, &a) == 0 && fstat(STDOUT_FILENO, &b) == 0 && sameInode(&a, &b);
 }
 
 static int64_t nanoseconds(const struct timespec* time)
