@@ -5,23 +5,30 @@
 #include <cstddef>
 #ifdef _WIN32
 #include <windows.h>
-
-#include "os_files.h"
 #else
 #include <unistd.h>
 #endif
 
 // A handler sees nothing of the job, so this is the one state outside it: the
-// path to delete, which the job keeps until it disarms. Reading it in a
+// file to delete, which the job keeps until it disarms. Reading it in a
 // handler is allowed because it is lock-free.
-static std::atomic<const char*> cleanupPath(nullptr);
+static std::atomic<const t_folder*> cleanupFolder(nullptr);
+static std::atomic<const char*> cleanupName(nullptr);
 static_assert(std::atomic<const char*>::is_always_lock_free, "a handler may not take a lock");
+static_assert(std::atomic<const t_folder*>::is_always_lock_free, "a handler may not take a lock");
 
-// The handlers stay installed: with no path to delete, they end the run as
+// The name last: a handler that sees it sees its folder too.
+static void setCleanup(const t_folder* folder, const char* name)
+{
+    cleanupFolder = folder;
+    cleanupName = name;
+}
+
+// The handlers stay installed: with nothing to delete, they end the run as
 // the default would.
 void disarmInterruptCleanup()
 {
-    cleanupPath = nullptr;
+    cleanupName = nullptr;
 }
 
 #ifdef _WIN32
@@ -35,20 +42,24 @@ static BOOL WINAPI onConsoleEvent(DWORD event)
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
         return FALSE;
     AcquireSRWLockExclusive(&holdLock);
-    const char* path = cleanupPath;
-    if (path == nullptr) {
+    const char* name = cleanupName;
+    if (name == nullptr) {
         ReleaseSRWLockExclusive(&holdLock);
         return FALSE;
     }
-    removeFile(path);
+    removeInFolder(cleanupFolder, name);
     TerminateProcess(GetCurrentProcess(), 1);
     return TRUE;
 }
 
-void armInterruptCleanup(const char* path)
+void catchInterrupts()
 {
-    cleanupPath = path;
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void armInterruptCleanup(const t_folder* folder, const char* name)
+{
+    setCleanup(folder, name);
 }
 
 void holdInterrupts()
@@ -75,10 +86,10 @@ static sigset_t heldMask;
 // Async-signal-safe calls only.
 static void onInterrupt(int sig)
 {
-    const char* path = cleanupPath;
+    const char* name = cleanupName;
 
-    if (path != nullptr)
-        unlink(path);
+    if (name != nullptr)
+        removeInFolder(cleanupFolder, name);
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -90,15 +101,19 @@ static void fillInterrupts(sigset_t* set)
         sigaddset(set, sig);
 }
 
+void armInterruptCleanup(const t_folder* folder, const char* name)
+{
+    setCleanup(folder, name);
+}
+
 // A signal ignored from the start (a background job's SIGINT, nohup's SIGHUP)
 // stays ignored. While the handler runs, the other interrupts wait.
-void armInterruptCleanup(const char* path)
+void catchInterrupts()
 {
     struct sigaction action = {}, previous;
 
     action.sa_handler = onInterrupt;
     fillInterrupts(&action.sa_mask);
-    cleanupPath = path;
     for (int sig : INTERRUPTS)
         if (sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
             sigaction(sig, &action, nullptr);

@@ -3,10 +3,15 @@
 #ifndef TORVAN_INTERRUPTS_H
 #define TORVAN_INTERRUPTS_H
 
-// From arming to disarming, an interrupt deletes the file at path and ends
-// the run as interrupted: on POSIX by the same signal, so that the shell sees
-// it, on Windows with exit status 1. Outside, interrupts act as always.
-void armInterruptCleanup(const char* path);
+#include "os_files.h"
+
+// Installs the handlers, once, before anything is to be cleaned up: from
+// arming to disarming, an interrupt then deletes the file called name in
+// folder and ends the run as interrupted: on POSIX by the same signal, so
+// that the shell sees it, on Windows with exit status 1. With nothing armed,
+// interrupts act as always.
+void catchInterrupts();
+void armInterruptCleanup(const t_folder* folder, const char* name);
 void disarmInterruptCleanup();
 // While held, an interrupt waits; it takes effect when released.
 void holdInterrupts();

@@ -50,6 +50,13 @@ int readHeader(FILE* f_in, t_kvr_header* header)
            readInt32(f_in, &header->ssecond);
 }
 
+int beginsAsKvr(FILE* f)
+{
+    char magic[KVR_MAGIC_LENGTH];
+
+    return readBytes(f, magic, sizeof magic) && memcmp(magic, KVR_MAGIC, sizeof magic) == 0;
+}
+
 // Every field of the header and what a picture that converts holds in it.
 // The magic and the signature are raw bytes: a zero inside them must not end
 // the comparison early. The year may hold anything.
@@ -101,6 +108,21 @@ int testHeader(const t_kvr_header* header)
         if (!ruleHolds(&rule, header))
             return 0;
     return 1;
+}
+
+int judgeInput(FILE* f_in, t_kvr_header* header, t_file_state* state, int* verdict)
+{
+    if (!regularFileState(f_in, state))
+        *verdict = isFolder(f_in) ? INPUT_FOLDER : INPUT_SPECIAL;
+    else if (!readHeader(f_in, header))
+        *verdict = INPUT_UNREADABLE;
+    else if (!testHeader(header))
+        *verdict = INPUT_BROKEN_RULES;
+    else if (!sizeMatches(header, state->size))
+        *verdict = INPUT_WRONG_SIZE;
+    else
+        *verdict = INPUT_CONVERTS;
+    return *verdict == INPUT_CONVERTS;
 }
 
 // Only meaningful once testHeader has made width and height positive: two

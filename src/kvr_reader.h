@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "defs.h"
+#include "os_files.h"
 
 // One header field and what a picture that converts holds in it: a text of
 // length bytes, or a number from low to high.
@@ -18,7 +19,18 @@ struct t_header_rule {
     int32_t low, high;
 };
 
+// What an input is to both programs, from the worst to a picture that converts.
+enum t_input_verdict {
+    INPUT_FOLDER, INPUT_SPECIAL, INPUT_UNREADABLE, INPUT_BROKEN_RULES, INPUT_WRONG_SIZE,
+    INPUT_CONVERTS
+};
+
+// Judges an open input: first its kind and state, before any byte is read,
+// then its header, the rules and its size. 1 when it converts.
+int judgeInput(FILE* f_in, t_kvr_header* header, t_file_state* state, int* verdict);
 int readHeader(FILE* f_in, t_kvr_header* header);
+// Whether an open file begins as a KVR picture does.
+int beginsAsKvr(FILE* f);
 // Every field with its rule, in file order; a picture converts when all hold.
 const t_header_rule* headerRules(int* count);
 int ruleHolds(const t_header_rule* rule, const t_kvr_header* header);

@@ -115,17 +115,15 @@ static void printFields(const t_kvr_header* header)
     }
 }
 
-// Judges the picture as the converter does, in the same order and with the
-// same calls: 1 when it converts.
+// The cause of the verdict that the converter gives the picture: 1 when it converts.
 static int describePicture(const char* path, int listFields)
 {
     char name[PATH_BUFFER];
     t_kvr_header header;
     t_file_state state;
+    int verdict = INPUT_UNREADABLE;
     FILE* f_in = openForReading(path);
-    int complete = f_in != NULL && readHeader(f_in, &header);
-    int regular = f_in != NULL && regularFileState(f_in, &state);
-    int converts = complete && regular && testHeader(&header) && sizeMatches(&header, state.size);
+    int converts = f_in != NULL && judgeInput(f_in, &header, &state, &verdict);
 
     if (f_in != NULL)
         fclose(f_in);
@@ -133,20 +131,20 @@ static int describePicture(const char* path, int listFields)
     printText(stdout, "%s: %s", name, converts ? "" : "CHYBA ");
     if (f_in == NULL)
         printText(stdout, "nelze otevrit");
-    else if (!complete && regular && state.size < KVR_HEADER_SIZE)
-        printText(stdout, "kratsi nez hlavicka: %" PRIu64 " B z %d B", state.size, KVR_HEADER_SIZE);
-    else if (!complete)
-        printText(stdout, "nelze cist");
-    else if (!regular)
+    else if (verdict == INPUT_FOLDER || verdict == INPUT_SPECIAL)
         printText(stdout, "neni obycejny soubor");
-    else if (!testHeader(&header))
+    else if (verdict == INPUT_UNREADABLE && state.size < KVR_HEADER_SIZE)
+        printText(stdout, "kratsi nez hlavicka: %" PRIu64 " B z %d B", state.size, KVR_HEADER_SIZE);
+    else if (verdict == INPUT_UNREADABLE)
+        printText(stdout, "nelze cist");
+    else if (verdict == INPUT_BROKEN_RULES)
         printBrokenRules(&header);
-    else if (!converts)
+    else if (verdict == INPUT_WRONG_SIZE)
         printSizes(&header, state.size);
     else
         printConvertible(&header);
     printText(stdout, "\n");
-    if (listFields && complete)
+    if (listFields && verdict >= INPUT_BROKEN_RULES)
         printFields(&header);
     return converts;
 }

@@ -8,10 +8,11 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
-
-#include "defs.h"
 #else
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 #endif
 
 int sameFileState(const t_file_state* a, const t_file_state* b)
@@ -19,11 +20,29 @@ int sameFileState(const t_file_state* a, const t_file_state* b)
     return a->size == b->size && a->changed == b->changed;
 }
 
+int sameIdentity(const t_file_identity* a, const t_file_identity* b)
+{
+    return a->volume == b->volume && a->index == b->index;
+}
+
 #ifdef _WIN32
 
-static int handleIdentity(HANDLE file, BY_HANDLE_FILE_INFORMATION* info)
+// The C runtime gives every file the inode 0: a file is known by its volume
+// and its index.
+static int handleIdentity(HANDLE file, t_file_identity* identity)
 {
-    return file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, info) != 0;
+    BY_HANDLE_FILE_INFORMATION info;
+
+    if (file == INVALID_HANDLE_VALUE || GetFileInformationByHandle(file, &info) == 0)
+        return 0;
+    identity->volume = info.dwVolumeSerialNumber;
+    identity->index = (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+    return 1;
+}
+
+static HANDLE streamHandle(FILE* f)
+{
+    return (HANDLE)_get_osfhandle(_fileno(f));
 }
 
 // Windows takes every name in UTF-16, the program keeps them in UTF-8.
@@ -32,15 +51,35 @@ static int widePath(const char* path, wchar_t* wide)
     return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, PATH_BUFFER) > 0;
 }
 
+static int widePlaced(const t_folder* folder, const char* name, wchar_t* wide)
+{
+    char path[PATH_BUFFER];
+    int length = snprintf(path, sizeof path, "%s%s", folder->path, name);
+
+    return length > 0 && length < (int)sizeof path && widePath(path, wide);
+}
+
 // A handle that asks for no access, only to learn about the file or device.
-static HANDLE openExisting(const char* path)
+static HANDLE openExisting(const wchar_t* wide)
+{
+    return CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+}
+
+static int wideIdentity(const wchar_t* wide, t_file_identity* identity)
+{
+    HANDLE file = openExisting(wide);
+    int known = handleIdentity(file, identity);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return known;
+}
+
+static int pathIdentity(const char* path, t_file_identity* identity)
 {
     wchar_t wide[PATH_BUFFER];
 
-    if (!widePath(path, wide))
-        return INVALID_HANDLE_VALUE;
-    return CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    return widePath(path, wide) && wideIdentity(wide, identity);
 }
 
 static DWORD fileAttributes(const char* path)
@@ -50,46 +89,30 @@ static DWORD fileAttributes(const char* path)
     return widePath(path, wide) ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
 }
 
-// The C runtime gives every file the inode 0: a file is known by its volume
-// and its index.
-static int fileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info)
+void keepStandardDescriptors()
 {
-    HANDLE file = openExisting(path);
-    int known = handleIdentity(file, info);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    return known;
 }
 
-static int sameIdentity(const BY_HANDLE_FILE_INFORMATION* a, const BY_HANDLE_FILE_INFORMATION* b)
+uint32_t processNumber()
 {
-    return a->dwVolumeSerialNumber == b->dwVolumeSerialNumber &&
-           a->nFileIndexHigh == b->nFileIndexHigh && a->nFileIndexLow == b->nFileIndexLow;
+    return GetCurrentProcessId();
 }
 
-int sameFile(const char* inp, const char* out)
+FILE* openForReading(const char* path)
 {
-    BY_HANDLE_FILE_INFORMATION a, b;
+    wchar_t wide[PATH_BUFFER];
 
-    return fileIdentity(inp, &a) && fileIdentity(out, &b) && sameIdentity(&a, &b);
-}
-
-int namesStandardOutput(const char* path)
-{
-    BY_HANDLE_FILE_INFORMATION a, b;
-
-    return fileIdentity(path, &a) && handleIdentity(GetStdHandle(STD_OUTPUT_HANDLE), &b) &&
-           sameIdentity(&a, &b);
+    return widePath(path, wide) ? _wfopen(wide, L"rb") : NULL;
 }
 
 // In 100-nanosecond steps.
 int regularFileState(FILE* f, t_file_state* state)
 {
-    HANDLE file = (HANDLE)_get_osfhandle(_fileno(f));
+    HANDLE file = streamHandle(f);
     FILE_BASIC_INFO times;
     LARGE_INTEGER size;
 
-    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size) ||
+    if (GetFileType(file) != FILE_TYPE_DISK || isFolder(f) || !GetFileSizeEx(file, &size) ||
         !GetFileInformationByHandleEx(file, FileBasicInfo, &times, sizeof times))
         return 0;
     state->size = (uint64_t)size.QuadPart;
@@ -97,10 +120,38 @@ int regularFileState(FILE* f, t_file_state* state)
     return 1;
 }
 
+int isFolder(FILE* f)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+
+    return GetFileInformationByHandle(streamHandle(f), &info) != 0 &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int fileIdentity(FILE* f, t_file_identity* identity)
+{
+    return handleIdentity(streamHandle(f), identity);
+}
+
+int pathIsStream(const char* path, FILE* stream)
+{
+    t_file_identity a, b;
+
+    return pathIdentity(path, &a) && fileIdentity(stream, &b) && sameIdentity(&a, &b);
+}
+
+int pathIsFile(const char* path, const t_file_identity* file)
+{
+    t_file_identity identity;
+
+    return pathIdentity(path, &identity) && sameIdentity(&identity, file);
+}
+
 // NUL and CON are devices, though the C runtime's stat may not say so.
 int isSpecialFile(const char* path)
 {
-    HANDLE file = openExisting(path);
+    wchar_t wide[PATH_BUFFER];
+    HANDLE file = widePath(path, wide) ? openExisting(wide) : INVALID_HANDLE_VALUE;
     BY_HANDLE_FILE_INFORMATION info;
 
     if (file == INVALID_HANDLE_VALUE)
@@ -112,11 +163,45 @@ int isSpecialFile(const char* path)
     return special;
 }
 
-int mayReplace(const char* path)
+// Shared for deletion, so that an interrupt can delete the file the job
+// still holds open.
+static FILE* openStream(const wchar_t* wide, DWORD disposition)
 {
-    DWORD attributes = fileAttributes(path);
+    HANDLE file = CreateFileW(wide, GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+        return NULL;
+    }
+    int fd = _open_osfhandle((intptr_t)file, _O_BINARY | _O_WRONLY);
+    FILE* stream = fd != -1 ? _fdopen(fd, "wb") : NULL;
+    if (stream == NULL) {
+        if (fd != -1)
+            _close(fd);
+        else
+            CloseHandle(file);
+        if (disposition == CREATE_NEW)
+            DeleteFileW(wide);
+    }
+    return stream;
+}
 
-    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
+FILE* openForWriting(const char* path)
+{
+    wchar_t wide[PATH_BUFFER];
+
+    return widePath(path, wide) ? openStream(wide, CREATE_ALWAYS) : NULL;
+}
+
+FILE* openStandardOutput()
+{
+    int fd = _dup(_fileno(stdout));
+    FILE* stream = fd != -1 && _setmode(fd, _O_BINARY) != -1 ? _fdopen(fd, "wb") : NULL;
+
+    if (stream == NULL && fd != -1)
+        _close(fd);
+    return stream;
 }
 
 const char* baseName(const char* path)
@@ -141,7 +226,7 @@ int resolveLinks(const char* path, char* resolved, size_t size)
         strcpy(resolved, path);
         return 1;
     }
-    HANDLE file = openExisting(path);
+    HANDLE file = widePath(path, wide) ? openExisting(wide) : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     DWORD length = GetFinalPathNameByHandleW(file, wide, PATH_BUFFER, FILE_NAME_NORMALIZED);
@@ -150,64 +235,82 @@ int resolveLinks(const char* path, char* resolved, size_t size)
            WideCharToMultiByte(CP_UTF8, 0, wide, -1, resolved, (int)size, NULL, NULL) > 0;
 }
 
-FILE* openForReading(const char* path)
+int openFolder(const char* path, t_folder* folder)
+{
+    size_t length = (size_t)(baseName(path) - path);
+
+    if (length >= sizeof folder->path)
+        return 0;
+    memcpy(folder->path, path, length);
+    folder->path[length] = '\0';
+    folder->fd = -1;
+    return 1;
+}
+
+void closeFolder(t_folder*)
+{
+}
+
+int identityInFolder(const t_folder* folder, const char* name, t_file_identity* identity)
 {
     wchar_t wide[PATH_BUFFER];
 
-    return widePath(path, wide) ? _wfopen(wide, L"rb") : NULL;
+    return widePlaced(folder, name, wide) && wideIdentity(wide, identity);
 }
 
-// Shared for deletion, so that an interrupt can delete the file the job
-// still holds open.
-static FILE* openStream(const char* path, DWORD disposition)
+int mayReplace(const t_folder* folder, const char* name)
 {
     wchar_t wide[PATH_BUFFER];
-    HANDLE file = !widePath(path, wide) ? INVALID_HANDLE_VALUE
-                  : CreateFileW(wide, GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                disposition, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
-        return NULL;
-    }
-    int fd = _open_osfhandle((intptr_t)file, _O_BINARY | _O_WRONLY);
-    FILE* stream = fd != -1 ? _fdopen(fd, "wb") : NULL;
-    if (stream == NULL) {
-        if (fd != -1)
-            _close(fd);
-        else
-            CloseHandle(file);
-        if (disposition == CREATE_NEW)
-            DeleteFileW(wide);
-    }
-    return stream;
+    DWORD attributes = widePlaced(folder, name, wide) ? GetFileAttributesW(wide) : 0;
+
+    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-FILE* openForWriting(const char* path)
+FILE* openInFolder(const t_folder* folder, const char* name)
 {
-    return openStream(path, CREATE_ALWAYS);
+    wchar_t wide[PATH_BUFFER];
+
+    return widePlaced(folder, name, wide) ? _wfopen(wide, L"rb") : NULL;
+}
+
+FILE* createUnnamed(const t_folder*)
+{
+    errno = EOPNOTSUPP;
+    return NULL;
+}
+
+int linkUnnamed(FILE*, const t_folder*, const char*)
+{
+    return 0;
+}
+
+FILE* createInFolder(const t_folder* folder, const char* name)
+{
+    wchar_t wide[PATH_BUFFER];
+
+    return widePlaced(folder, name, wide) ? openStream(wide, CREATE_NEW) : NULL;
 }
 
 // A replaced file is never read-only (mayReplace): the new one gets the
 // attributes of any new file.
-FILE* createNewFile(const char* path, const char*)
+int giveAttributes(FILE*, const t_folder*, const char*, int)
 {
-    return openStream(path, CREATE_NEW);
+    return 1;
 }
 
-int replaceFile(const char* from, const char* to)
+int replaceInFolder(const t_folder* folder, const char* from, const char* to)
 {
     wchar_t wideFrom[PATH_BUFFER], wideTo[PATH_BUFFER];
 
-    return widePath(from, wideFrom) && widePath(to, wideTo) &&
+    return widePlaced(folder, from, wideFrom) && widePlaced(folder, to, wideTo) &&
            MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-void removeFile(const char* path)
+void removeInFolder(const t_folder* folder, const char* name)
 {
     wchar_t wide[PATH_BUFFER];
 
-    if (widePath(path, wide))
+    if (widePlaced(folder, name, wide))
         DeleteFileW(wide);
 }
 
@@ -219,23 +322,35 @@ void reserveSpace(FILE*, uint64_t)
 
 static_assert(sizeof(off_t) == 8, "pictures over 2 GiB need 64-bit file offsets");
 
-static int sameInode(const struct stat* a, const struct stat* b)
+static int statIdentity(const struct stat* info, t_file_identity* identity)
 {
-    return a->st_dev == b->st_dev && a->st_ino == b->st_ino;
+    identity->volume = (uint64_t)info->st_dev;
+    identity->index = (uint64_t)info->st_ino;
+    return 1;
 }
 
-int sameFile(const char* inp, const char* out)
+void keepStandardDescriptors()
 {
-    struct stat a, b;
-
-    return stat(inp, &a) == 0 && stat(out, &b) == 0 && sameInode(&a, &b);
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd)
+            return;   // the lowest free number is taken, fd itself
 }
 
-int namesStandardOutput(const char* path)
+uint32_t processNumber()
 {
-    struct stat a, b;
+    return (uint32_t)getpid();
+}
 
-    return stat(path, &a) == 0 && fstat(STDOUT_FILENO, &b) == 0 && sameInode(&a, &b);
+// Reads then wait for data as reads of any file do.
+FILE* openForReading(const char* path)
+{
+    int fd = open(path, O_RDONLY | O_NONBLOCK);
+    int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
+    FILE* f = flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb")
+                                                                          : NULL;
+    if (f == NULL && fd >= 0)
+        close(fd);
+    return f;
 }
 
 static int64_t nanoseconds(const struct timespec* time)
@@ -254,6 +369,36 @@ int regularFileState(FILE* f, t_file_state* state)
     return 1;
 }
 
+int isFolder(FILE* f)
+{
+    struct stat info;
+
+    return fstat(fileno(f), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int fileIdentity(FILE* f, t_file_identity* identity)
+{
+    struct stat info;
+
+    return fstat(fileno(f), &info) == 0 && statIdentity(&info, identity);
+}
+
+int pathIsStream(const char* path, FILE* stream)
+{
+    t_file_identity identity;
+
+    return fileIdentity(stream, &identity) && pathIsFile(path, &identity);
+}
+
+int pathIsFile(const char* path, const t_file_identity* file)
+{
+    struct stat info;
+    t_file_identity identity;
+
+    return stat(path, &info) == 0 && statIdentity(&info, &identity) &&
+           sameIdentity(&identity, file);
+}
+
 int isSpecialFile(const char* path)
 {
     struct stat info;
@@ -261,9 +406,20 @@ int isSpecialFile(const char* path)
     return stat(path, &info) == 0 && !S_ISREG(info.st_mode);
 }
 
-int mayReplace(const char* path)
+FILE* openForWriting(const char* path)
 {
-    return access(path, W_OK) == 0 || errno == ENOENT;
+    return fopen(path, "wb");
+}
+
+// A duplicate, so that closing the output leaves standard output open.
+FILE* openStandardOutput()
+{
+    int fd = dup(STDOUT_FILENO);
+    FILE* stream = fd >= 0 ? fdopen(fd, "wb") : NULL;
+
+    if (stream == NULL && fd >= 0)
+        close(fd);
+    return stream;
 }
 
 const char* baseName(const char* path)
@@ -296,45 +452,196 @@ int resolveLinks(const char* path, char* resolved, size_t size)
     return 0;
 }
 
-FILE* openForReading(const char* path)
+// Held only to work in, so that a folder we may write but not list serves too.
+#ifdef O_PATH
+constexpr int FOLDER_ACCESS = O_PATH;
+#else
+constexpr int FOLDER_ACCESS = O_RDONLY;
+#endif
+
+int openFolder(const char* path, t_folder* folder)
 {
-    return fopen(path, "rb");
+    size_t length = (size_t)(baseName(path) - path);
+
+    if (length >= sizeof folder->path)
+        return 0;
+    memcpy(folder->path, path, length);
+    strcpy(folder->path + length, length == 0 ? "." : "");
+    folder->fd = open(folder->path, FOLDER_ACCESS | O_DIRECTORY);
+    return folder->fd >= 0;
 }
 
-FILE* openForWriting(const char* path)
+void closeFolder(t_folder* folder)
 {
-    return fopen(path, "wb");
+    if (folder->fd >= 0)
+        close(folder->fd);
+    folder->fd = -1;
 }
 
-// A replaced file keeps its owner where the system lets us, and its mode.
-FILE* createNewFile(const char* path, const char* model)
+int identityInFolder(const t_folder* folder, const char* name, t_file_identity* identity)
 {
-    struct stat previous;
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    struct stat info;
+
+    return fstatat(folder->fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           statIdentity(&info, identity);
+}
+
+int mayReplace(const t_folder* folder, const char* name)
+{
+    return faccessat(folder->fd, name, W_OK, 0) == 0 || errno == ENOENT;
+}
+
+FILE* openInFolder(const t_folder* folder, const char* name)
+{
+    struct stat info;
+    int fd = openat(folder->fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    FILE* f = fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(fd, "rb")
+                                                                         : NULL;
+    if (f == NULL && fd >= 0)
+        close(fd);
+    return f;
+}
+
+FILE* createUnnamed(const t_folder* folder)
+{
+#ifdef O_TMPFILE
+    char proc[32];
+    struct stat named, open;
+    // As any new file: the umask and the folder's default access list apply.
+    int fd = openat(folder->fd, ".", O_TMPFILE | O_WRONLY, 0666);
+
+    if (fd < 0) {
+        if (errno == EISDIR || errno == EINVAL)
+            errno = EOPNOTSUPP;
+        return NULL;
+    }
+    // Linking it later goes through /proc, which needs no privilege.
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    FILE* f = stat(proc, &named) == 0 && fstat(fd, &open) == 0 && named.st_ino == open.st_ino
+              ? fdopen(fd, "wb") : NULL;
+    if (f == NULL) {
+        close(fd);
+        errno = EOPNOTSUPP;
+    }
+    return f;
+#else
+    (void)folder;
+    errno = EOPNOTSUPP;
+    return NULL;
+#endif
+}
+
+int linkUnnamed(FILE* f, const t_folder* folder, const char* name)
+{
+    char proc[32];
+
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", fileno(f));
+    return linkat(AT_FDCWD, proc, folder->fd, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+FILE* createInFolder(const t_folder* folder, const char* name)
+{
+    int fd = openat(folder->fd, name, O_WRONLY | O_CREAT | O_EXCL, 0600);
 
     if (fd < 0)
         return NULL;
-    if (model != NULL && stat(model, &previous) == 0) {
-        if (fchown(fd, previous.st_uid, previous.st_gid) != 0) {
-        }
-        fchmod(fd, previous.st_mode & 07777);
-    }
     FILE* stream = fdopen(fd, "wb");
     if (stream == NULL) {
         close(fd);
-        unlink(path);
+        unlinkat(folder->fd, name, 0);
     }
     return stream;
 }
 
-int replaceFile(const char* from, const char* to)
+static mode_t currentUmask()
 {
-    return rename(from, to) == 0;
+    mode_t mask = umask(0);
+    umask(mask);
+    return mask;
 }
 
-void removeFile(const char* path)
+#ifdef __linux__
+static const char ACCESS_LIST[] = "system.posix_acl_access";
+
+// Read through the open file, or by its path where it may not be read.
+static ssize_t listAttributes(int fd, const char* path, char* names, size_t size)
 {
-    unlink(path);
+    return fd >= 0 ? flistxattr(fd, names, size) : llistxattr(path, names, size);
+}
+
+static ssize_t readAttribute(int fd, const char* path, const char* name, char* value, size_t size)
+{
+    return fd >= 0 ? fgetxattr(fd, name, value, size) : lgetxattr(path, name, value, size);
+}
+
+// Every attribute of older on the new file: its access list among them. One
+// that the system alone may set (security.*) is left to the system.
+static int carryExtendedAttributes(int to, const t_folder* folder, const char* older)
+{
+    static char names[65536], value[65536];
+    char path[2 * PATH_BUFFER];
+    int from = openat(folder->fd, older, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    int carried = 1;
+
+    snprintf(path, sizeof path, "%s/%s", folder->path, older);
+    ssize_t listed = listAttributes(from, path, names, sizeof names);
+    if (listed < 0)
+        carried = errno == ENOTSUP;   // a file system without attributes
+    for (ssize_t at = 0; carried && at < listed; at += (ssize_t)strlen(names + at) + 1) {
+        const char* name = names + at;
+        ssize_t length = readAttribute(from, path, name, value, sizeof value);
+        carried = (length >= 0 && fsetxattr(to, name, value, (size_t)length, 0) == 0) ||
+                  strncmp(name, "security.", 9) == 0;
+    }
+    if (from >= 0)
+        close(from);
+    return carried;
+}
+
+// A new file may have taken the folder's default access list, which older never had.
+static int dropAccessList(int fd)
+{
+    return fremovexattr(fd, ACCESS_LIST) == 0 || errno == ENODATA || errno == ENOTSUP;
+}
+#else
+static int carryExtendedAttributes(int, const t_folder*, const char*)
+{
+    return 1;
+}
+
+static int dropAccessList(int)
+{
+    return 1;
+}
+#endif
+
+int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnamed)
+{
+    struct stat previous;
+    int fd = fileno(f);
+
+    int exists = fstatat(folder->fd, older, &previous, AT_SYMLINK_NOFOLLOW) == 0;
+
+    if (!exists && errno != ENOENT)
+        return 0;
+    if (!exists || !S_ISREG(previous.st_mode))
+        return unnamed || fchmod(fd, 0666 & ~currentUmask()) == 0;
+    // Only a privileged user may give a file away; anyone else owns the new
+    // file, as any file they make.
+    if (fchown(fd, previous.st_uid, previous.st_gid) != 0) {
+    }
+    return dropAccessList(fd) && fchmod(fd, previous.st_mode & 07777) == 0 &&
+           carryExtendedAttributes(fd, folder, older);
+}
+
+int replaceInFolder(const t_folder* folder, const char* from, const char* to)
+{
+    return renameat(folder->fd, from, folder->fd, to) == 0;
+}
+
+void removeInFolder(const t_folder* folder, const char* name)
+{
+    unlinkat(folder->fd, name, 0);
 }
 
 // Allocating the whole output at once spares the file system a reservation

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "defs.h"
+
 // What tells an open file's content apart from before: any write moves its
 // change time, also one that puts its modification time back.
 struct t_file_state {
@@ -15,31 +17,72 @@ struct t_file_state {
     int64_t changed;   // in the system's finest unit
 };
 
-// Whether out names the very file that inp names, by any path or link.
-int sameFile(const char* inp, const char* out);
-// Whether path names the file or pipe that standard output is.
-int namesStandardOutput(const char* path);
+// Which file it is, whatever the path or link that led to it.
+struct t_file_identity {
+    uint64_t volume;
+    uint64_t index;
+};
+
+// The folder a file is made, renamed and removed in. On POSIX it is held open,
+// so that a folder renamed or a link flipped meanwhile never moves the work
+// elsewhere; Windows keeps its path.
+struct t_folder {
+    int fd;
+    char path[PATH_BUFFER];
+};
+
+// Opens 0, 1 and 2 on the null device where they are closed, so that no file
+// the run opens takes the number of standard output or error.
+void keepStandardDescriptors();
+uint32_t processNumber();
+
+// Opens without waiting for a writer, so that a FIFO is refused at once.
+FILE* openForReading(const char* path);
 // The state of an open regular file; 0 for anything else or a failed query.
 int regularFileState(FILE* f, t_file_state* state);
 int sameFileState(const t_file_state* a, const t_file_state* b);
+int isFolder(FILE* f);
+int fileIdentity(FILE* f, t_file_identity* identity);
+int sameIdentity(const t_file_identity* a, const t_file_identity* b);
+// Whether path leads to the file that stream is, by any path or link.
+int pathIsStream(const char* path, FILE* stream);
+// Whether path leads to the open file f.
+int pathIsFile(const char* path, const t_file_identity* file);
+
 // Whether path names something that exists and is not a regular file.
 int isSpecialFile(const char* path);
-// Whether the file at path may be replaced: nothing is there, or we may write it.
-int mayReplace(const char* path);
+// Opens a device or a FIFO for binary writing.
+FILE* openForWriting(const char* path);
+// Standard output as a stream of its own, in binary, appending where it does.
+FILE* openStandardOutput();
+
 // Where the file name starts in path, after its folder.
 const char* baseName(const char* path);
 // The path of the file that path leads to through symbolic links.
 int resolveLinks(const char* path, char* resolved, size_t size);
-FILE* openForReading(const char* path);
-// Opens a device, a FIFO or standard output for binary writing.
-FILE* openForWriting(const char* path);
-// Creates a file that did not exist (errno EEXIST if it did), with the
-// permission bits of model if that exists, else those of any new file. On
-// Windows the file can be deleted while it is still open.
-FILE* createNewFile(const char* path, const char* model);
-// Puts the file at from in the place of to, whatever stood there.
-int replaceFile(const char* from, const char* to);
-void removeFile(const char* path);
+// Opens the folder of the file at path.
+int openFolder(const char* path, t_folder* folder);
+void closeFolder(t_folder* folder);
+// The identity of the file called name in folder, a link not followed; 0 if none.
+int identityInFolder(const t_folder* folder, const char* name, t_file_identity* identity);
+// Whether the file called name may be replaced: nothing is there, or we may write it.
+int mayReplace(const t_folder* folder, const char* name);
+// Opens the regular file called name for reading; NULL for anything else.
+FILE* openInFolder(const t_folder* folder, const char* name);
+// A file that has no name until it is linked (Linux); NULL, errno EOPNOTSUPP,
+// where the system cannot make one.
+FILE* createUnnamed(const t_folder* folder);
+int linkUnnamed(FILE* f, const t_folder* folder, const char* name);
+// Creates a file that did not exist (errno EEXIST if it did), readable and
+// writable by its owner only. On Windows it can be deleted while still open.
+FILE* createInFolder(const t_folder* folder, const char* name);
+// Gives a complete new file the mode, owner, access control list and other
+// attributes of the file called older, or those of any new file if none is there.
+int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnamed);
+// Puts the file called from in the place of to, whatever stood there.
+int replaceInFolder(const t_folder* folder, const char* from, const char* to);
+// Safe in a signal handler.
+void removeInFolder(const t_folder* folder, const char* name);
 // Reserves the output's space at once where the system can; a hint only.
 void reserveSpace(FILE* f, uint64_t size);
 

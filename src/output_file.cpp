@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "interrupts.h"
-#include "os_files.h"
+#include "kvr_reader.h"
 
 // A leftover after a power loss or SIGKILL names its output: .m31.fit.Xq3z9A
 static const char NAME_LETTERS[] =
@@ -15,16 +15,25 @@ constexpr int SUFFIX_LENGTH = 6;
 constexpr int MOST_ATTEMPTS = 100;
 // Keeps the temporary name within the 255 bytes a file name may have.
 constexpr int MOST_NAME_BYTES = 200;
+// Six letters hold 35 bits: the process number in the lower 22, so that two
+// runs at once never choose the same name, and the time in the rest.
+constexpr int PROCESS_BITS = 22;
+constexpr int OTHER_BITS = 13;
 
-static int chooseTemporaryName(t_output* output, int attempt)
+static int fail(t_output* output, int failure)
 {
-    const char* name = baseName(output->target);
-    int folderLength = (int)(name - output->target);
+    output->failure = failure;
+    return 0;
+}
+
+static void chooseTemporaryName(t_output* output, int attempt)
+{
+    const char* name = output->name;
     int nameLength = (int)strlen(name);
     char suffix[SUFFIX_LENGTH + 1];
-    // The time and where the system placed this run's stack make names differ
-    // from run to run; a name already taken is tried again.
-    uint64_t bits = ((uint64_t)time(NULL) ^ (uintptr_t)output) + attempt;
+    uint64_t varying = ((uint64_t)time(NULL) ^ (uintptr_t)output) + attempt;
+    uint64_t bits = processNumber() % (1u << PROCESS_BITS) +
+                    (varying % (1u << OTHER_BITS) << PROCESS_BITS);
 
     if (nameLength > MOST_NAME_BYTES) {
         nameLength = MOST_NAME_BYTES;
@@ -34,80 +43,136 @@ static int chooseTemporaryName(t_output* output, int attempt)
     for (int i = 0; i < SUFFIX_LENGTH; i++, bits /= LETTER_COUNT)
         suffix[i] = NAME_LETTERS[bits % LETTER_COUNT];
     suffix[SUFFIX_LENGTH] = '\0';
-    int length = snprintf(output->temporary, sizeof output->temporary, "%.*s.%.*s.%s",
-                          folderLength, output->target, nameLength, name, suffix);
-    return length > 0 && length < (int)sizeof output->temporary;
+    snprintf(output->temporary, sizeof output->temporary, ".%.*s.%s", nameLength, name, suffix);
 }
 
-// Created and armed with no interrupt in between: no empty file is left behind.
-static FILE* createTemporary(t_output* output)
+// Gives the new file a name of its own in the folder: an unnamed file is
+// linked, else a new file is made. Named and armed with no interrupt in
+// between, so that an interrupt leaves nothing behind.
+static int nameTemporary(t_output* output)
 {
-    FILE* stream = NULL;
+    int named = 0;
 
     holdInterrupts();
-    for (int attempt = 0; stream == NULL && attempt < MOST_ATTEMPTS; attempt++) {
-        if (!chooseTemporaryName(output, attempt))
-            break;
-        stream = createNewFile(output->temporary, output->target);
-        if (stream == NULL && errno != EEXIST)
+    for (int attempt = 0; !named && attempt < MOST_ATTEMPTS; attempt++) {
+        chooseTemporaryName(output, attempt);
+        if (output->unnamed)
+            named = linkUnnamed(output->stream, &output->folder, output->temporary);
+        else
+            named = (output->stream = createInFolder(&output->folder, output->temporary)) != NULL;
+        if (!named && errno != EEXIST)
             break;
     }
-    if (stream != NULL)
-        armInterruptCleanup(output->temporary);
+    if (named)
+        armInterruptCleanup(&output->folder, output->temporary);
+    else
+        output->temporary[0] = '\0';
     releaseInterrupts();
-    return stream;
+    return named;
 }
 
-// The temporary file stands beside the file that the output path leads to,
-// so that a symbolic link stays and leads to the new file. Where no file can
-// be made there, the output is not opened.
-static FILE* openBeside(t_output* output, const char* out)
+// Neither the input, whatever path leads to it, nor a raw picture, which
+// could not be made again, is ever replaced.
+static int mayOverwrite(t_output* output)
 {
-    if (!resolveLinks(out, output->target, sizeof output->target) || !mayReplace(output->target))
-        return NULL;
-    return createTemporary(output);
+    t_file_identity standing;
+
+    if (identityInFolder(&output->folder, output->name, &standing) &&
+        sameIdentity(&standing, &output->input))
+        return fail(output, OUTPUT_IS_INPUT);
+    FILE* older = openInFolder(&output->folder, output->name);
+    int picture = older != NULL && beginsAsKvr(older);
+    if (older != NULL)
+        fclose(older);
+    return !picture || fail(output, OUTPUT_IS_PICTURE);
 }
 
-int openOutput(t_output* output, const char* out, uint64_t size)
+// The new file stands in the folder of the file that the output path leads
+// to, so that a symbolic link stays and leads to it. Where no file can be
+// made there, the output is not opened.
+static int openBeside(t_output* output, const char* out)
+{
+    if (!resolveLinks(out, output->target, sizeof output->target))
+        return fail(output, OUTPUT_UNOPENED);
+    output->held = openFolder(output->target, &output->folder);
+    output->name = baseName(output->target);
+    if (!output->held || *output->name == '\0' || !mayReplace(&output->folder, output->name))
+        return fail(output, OUTPUT_UNOPENED);
+    if (!mayOverwrite(output))
+        return 0;
+    output->stream = createUnnamed(&output->folder);
+    output->unnamed = output->stream != NULL;
+    if (!output->unnamed && (errno != EOPNOTSUPP || !nameTemporary(output)))
+        return fail(output, OUTPUT_UNOPENED);
+    return 1;
+}
+
+int openOutput(t_output* output, const char* out, uint64_t size, const t_file_identity* input)
 {
     static char outBuffer[STREAM_BUFFER];
+    int standard = pathIsStream(out, stdout);
 
+    output->input = *input;
     ignoreFileSizeLimit();
-    output->direct = isSpecialFile(out) || namesStandardOutput(out);
-    output->stream = output->direct ? openForWriting(out) : openBeside(output, out);
-    if (output->stream == NULL)
+    catchInterrupts();
+    if (pathIsFile(out, input))
+        return fail(output, OUTPUT_IS_INPUT);
+    output->direct = standard || isSpecialFile(out);
+    if (output->direct) {
+        output->stream = standard ? openStandardOutput() : openForWriting(out);
+        if (output->stream == NULL)
+            return fail(output, OUTPUT_UNOPENED);
+    } else if (!openBeside(output, out)) {
         return 0;
+    }
     setvbuf(output->stream, outBuffer, _IOFBF, sizeof outBuffer);
     if (!output->direct)
         reserveSpace(output->stream, size);
     return 1;
 }
 
-// The temporary file is the one file this program ever deletes.
-static void removeTemporary(t_output* output)
-{
-    removeFile(output->temporary);
-    disarmInterruptCleanup();
-}
-
-// Closing writes the last buffered bytes, which may still meet a full medium.
-int commitOutput(t_output* output)
+static int closeOutput(t_output* output)
 {
     int closed = fclose(output->stream) == 0;
 
+    output->stream = NULL;
+    return closed || fail(output, OUTPUT_UNWRITABLE);
+}
+
+// The last buffered bytes may still meet a full medium: the flush is checked
+// before the close, which not every C runtime reports. The new file gets its
+// final mode only when every byte is in it.
+int commitOutput(t_output* output)
+{
+    if (fflush(output->stream) != 0)
+        return fail(output, OUTPUT_UNWRITABLE);
     if (output->direct)
-        return closed;
-    if (!closed || !replaceFile(output->temporary, output->target)) {
-        removeTemporary(output);
+        return closeOutput(output);
+    if (!giveAttributes(output->stream, &output->folder, output->name, output->unnamed))
+        return fail(output, OUTPUT_UNOPENED);
+    if (output->unnamed && !nameTemporary(output))
+        return fail(output, OUTPUT_UNWRITABLE);
+    if (!closeOutput(output) || !mayOverwrite(output))
         return 0;
-    }
+    if (!replaceInFolder(&output->folder, output->temporary, output->name))
+        return fail(output, OUTPUT_UNWRITABLE);
     disarmInterruptCleanup();
+    output->temporary[0] = '\0';
+    discardOutput(output);
     return 1;
 }
 
 void discardOutput(t_output* output)
 {
-    fclose(output->stream);
-    if (!output->direct)
-        removeTemporary(output);
+    if (output->stream != NULL)
+        fclose(output->stream);
+    output->stream = NULL;
+    if (output->temporary[0] != '\0') {
+        removeInFolder(&output->folder, output->temporary);
+        disarmInterruptCleanup();
+        output->temporary[0] = '\0';
+    }
+    if (output->held)
+        closeFolder(&output->folder);
+    output->held = 0;
 }

@@ -1,7 +1,8 @@
-// The output's life. A regular output is written under a temporary name in
-// its own folder and takes the output's name only once it is complete, so
-// that the output path holds the older file or the new one, never a part.
-// Devices, FIFOs and standard output are written directly and never deleted.
+// The output's life. A regular output is written into a new file in the
+// folder of the file the output path leads to, which takes the output's name
+// only once it is complete, so that the output path holds the older file or
+// the new one, never a part. Devices, FIFOs and standard output are written
+// directly and never deleted.
 #ifndef TORVAN_OUTPUT_FILE_H
 #define TORVAN_OUTPUT_FILE_H
 
@@ -9,18 +10,35 @@
 #include <cstdio>
 
 #include "defs.h"
+#include "os_files.h"
 
+// A leftover's name: a dot, at most 200 bytes of the output's name, a dot
+// and six letters or digits.
+constexpr int TEMPORARY_NAME_SIZE = 256;
+
+// Why a call on the output failed, for the job to say.
+enum t_output_failure { OUTPUT_UNOPENED, OUTPUT_UNWRITABLE, OUTPUT_IS_INPUT, OUTPUT_IS_PICTURE };
+
+// All zero is an output not yet opened.
 struct t_output {
     FILE* stream;
-    int direct;                      // written in place, never deleted
-    char target[PATH_BUFFER];        // the file the output path leads to
-    char temporary[PATH_BUFFER];     // where it is written meanwhile
+    int direct;                    // written in place, never deleted
+    int unnamed;                   // without a name until complete
+    int held;                      // the folder is open
+    int failure;                   // t_output_failure, after a call that failed
+    t_file_identity input;         // the file the output never replaces
+    t_folder folder;               // where the file the output path leads to stands
+    char target[PATH_BUFFER];      // that file's path
+    const char* name;              // its name in the folder
+    char temporary[TEMPORARY_NAME_SIZE];   // the new file's name meanwhile, or empty
 };
 
-// Opens the output for a picture of size bytes, arming the interrupt cleanup.
-int openOutput(t_output* output, const char* out, uint64_t size);
-// Closes the output and gives it its name; on failure nothing of it is left.
+// Opens the output for a picture of size bytes read from the file input.
+int openOutput(t_output* output, const char* out, uint64_t size, const t_file_identity* input);
+// Closes the output and gives it its name.
 int commitOutput(t_output* output);
+// Leaves nothing of an output that is not committed; safe to repeat, and
+// does nothing to an output never opened or committed.
 void discardOutput(t_output* output);
 
 #endif

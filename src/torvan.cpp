@@ -17,6 +17,8 @@ static const char MSG_READ[] = "* Nelze cist ze souboru `%s'!\n";
 static const char MSG_FORMAT[] = "* Format souboru `%s' neodpovida definici KVR!\n";
 static const char MSG_WRITE[] = "* Nelze zapisovat do `%s'!";
 static const char MSG_SAME[] = "* Vystupni soubor `%s' je totozny se vstupnim!\n";
+static const char MSG_PICTURE[] = "* Vystupni soubor `%s' je obrazek KVR a nebude prepsan!\n";
+static const char MSG_FAILED[] = "* Konverze se nezdarila!\n";
 
 static void printHelp()
 {
@@ -43,20 +45,28 @@ static void printStat(FILE* console, const t_kvr_header* Header, const char* inp
             (int)Header->ssecond);
 }
 
-// Before the output is opened, or once it is gone: the output path is as it was.
-static int failConversion(FILE* console, const char* message, const char* path, FILE* f_in)
+// Every failure's one way out: the output, whatever became of it, leaves
+// nothing behind and the output path as it was.
+static int failConversion(FILE* console, const char* message, const char* path, FILE* f_in,
+                          t_output* output)
 {
     printText(console, message, path);
     fclose(f_in);
+    discardOutput(output);
     return 0;
 }
 
-static int abandonConversion(FILE* console, const char* message, const char* path,
-                             FILE* f_in, t_output* output)
+// A folder cannot be read as a picture; anything else that is no regular
+// file has no size to match.
+static const char* inputMessage(int verdict)
 {
-    failConversion(console, message, path, f_in);
-    discardOutput(output);
-    return 0;
+    return verdict == INPUT_FOLDER || verdict == INPUT_UNREADABLE ? MSG_READ : MSG_FORMAT;
+}
+
+static const char* outputMessage(const t_output* output)
+{
+    static const char* const MESSAGES[] = {MSG_OPEN, MSG_WRITE, MSG_SAME, MSG_PICTURE};
+    return MESSAGES[output->failure];
 }
 
 // The input is judged in full before the output path is touched, and the
@@ -69,52 +79,63 @@ static int convertFile(const char* inp, const char* out, FILE* console)
     char textNumber[TEXT_NUMBER_SIZE];
     unsigned char block[FITS_BLOCK];
     t_file_state before, after;
-    t_output output;
-    int readFailed;
+    t_file_identity input;
+    t_output output = {};
+    int verdict, readFailed;
 
-    // Writing the output over its own input would destroy the picture.
-    if (sameFile(inp, out)) {
-        printText(console, MSG_SAME, out);
-        return 0;
-    }
     FILE* f_in = openForReading(inp);
     if (f_in == NULL) {
         printText(console, MSG_OPEN, inp);
         return 0;
     }
     setvbuf(f_in, inBuffer, _IOFBF, sizeof inBuffer);
-    if (!readHeader(f_in, &KVRheader))
-        return failConversion(console, MSG_READ, inp, f_in);
-    // The size comes from the open file, which no other path can swap for
-    // another; a failed query can never match a header.
-    if (!regularFileState(f_in, &before) || !testHeader(&KVRheader) ||
-        !sizeMatches(&KVRheader, before.size))
-        return failConversion(console, MSG_FORMAT, inp, f_in);
-    if (!openOutput(&output, out, fitsSize(sampleCount(&KVRheader))))
-        return failConversion(console, MSG_OPEN, out, f_in);
+    if (!judgeInput(f_in, &KVRheader, &before, &verdict))
+        return failConversion(console, inputMessage(verdict), inp, f_in, &output);
+    if (!fileIdentity(f_in, &input) ||
+        !openOutput(&output, out, fitsSize(sampleCount(&KVRheader)), &input))
+        return failConversion(console, outputMessage(&output), out, f_in, &output);
 
     if (!writeHeaderCards(output.stream, &KVRheader, inp, buff, textNumber))
-        return abandonConversion(console, MSG_WRITE, out, f_in, &output);
+        return failConversion(console, MSG_WRITE, out, f_in, &output);
     if (!writeDataBlocks(f_in, output.stream, sampleCount(&KVRheader), block, &readFailed))
-        return abandonConversion(console, readFailed ? MSG_READ : MSG_WRITE,
-                                 readFailed ? inp : out, f_in, &output);
+        return failConversion(console, readFailed ? MSG_READ : MSG_WRITE,
+                              readFailed ? inp : out, f_in, &output);
     // A picture rewritten meanwhile, even to the same size, is not the one read.
     if (!regularFileState(f_in, &after) || !sameFileState(&before, &after))
-        return abandonConversion(console, MSG_READ, inp, f_in, &output);
+        return failConversion(console, MSG_READ, inp, f_in, &output);
 
     // Success is only reported once every byte is out under the output's name.
     if (!commitOutput(&output))
-        return failConversion(console, MSG_WRITE, out, f_in);
+        return failConversion(console, outputMessage(&output), out, f_in, &output);
     printStat(console, &KVRheader, inp, out);
     fclose(f_in);
     return 1;
 }
 
+// The run never writes into its own input, not even a message: where standard
+// output or error is the input, it says so on the other one, if either is free.
+static int consoleIsInput(const char* inp)
+{
+    int intoOutput = pathIsStream(inp, stdout), intoError = pathIsStream(inp, stderr);
+    FILE* aside = !intoError ? stderr : !intoOutput ? stdout : NULL;
+
+    if (!intoOutput && !intoError)
+        return 0;
+    if (aside != NULL) {
+        printText(aside, MSG_SAME, inp);
+        printText(aside, MSG_FAILED);
+    }
+    return 1;
+}
+
 int main(int argc, char* argv[])
 {
+    keepStandardDescriptors();
     utf8Arguments(&argc, &argv);
+    if (argc == 3 && consoleIsInput(argv[1]))
+        return 1;
     // Standard output as the output gets the picture's bytes and nothing else.
-    FILE* console = argc == 3 && namesStandardOutput(argv[2]) ? stderr : stdout;
+    FILE* console = argc == 3 && pathIsStream(argv[2], stdout) ? stderr : stdout;
 
     printText(console, "\nTORVAN verze %s: Konverze KVR obrazku verze 2 do formatu FITS.\n\n",
             VERSION);
@@ -135,7 +156,7 @@ int main(int argc, char* argv[])
         return 0;
     }
     if (!convertFile(argv[1], argv[2], console)) {
-        printText(console, "* Konverze se nezdarila!\n");
+        printText(console, MSG_FAILED);
         return 1;
     }
     return 0;

@@ -212,7 +212,7 @@ TEST_F(InTempDir, ArgumentRules)
     }
     // kvrinfo's options come first, -- ends them; its help names the version. A field
     // list (-p) holds every field with its value, its rule and whether the rule holds; a
-    // FIFO is not judged, as its size cannot be.
+    // FIFO without a writer is not judged, nor waited for, and the next file is.
     const std::string help = "kvrinfo (TORVAN 1.2): ";
     const std::string broken = "b.kvr: CHYBA mesic 13 (povoleno 1 az 12)\n";
     const std::string signature = "\"KVR picture file - raster signature 0002\"";
@@ -230,7 +230,7 @@ TEST_F(InTempDir, ArgumentRules)
         {"-x a.kvr", "* Neznamy argument `-x'!\n\n" + help, 1},
         {"-- -p", "-p: CHYBA nelze otevrit\n", 1}, {"-", "-: CHYBA nelze otevrit\n", 1},
         {"b.kvr -p", broken + "-p: CHYBA nelze otevrit\n", 1}, {"-p b.kvr", fields, 1},
-        {"p", "p: CHYBA neni obycejny soubor\n", 1, "mkfifo p; cat b.kvr >p & "},
+        {"p b.kvr", "p: CHYBA neni obycejny soubor\n" + broken, 1, "mkfifo p; "},
     };
     writeFile("b.kvr", patched(picture(2, 2), {{MONTH, 13}}));
     for (const auto& c : kvrinfo) {
@@ -252,7 +252,10 @@ TEST_F(InTempDir, ConvertsIntoCardsAndWholeBlocks)
     const struct Case {
         int32_t width, height;
         const char* out = "out.fit";
-        struct { std::string before = "", after = "", result = "", check = ""; } shell = {};
+        struct {
+            std::string before = "", after = "", result = "", check = "";
+            int pictures = 1;   // in result, one after another
+        } shell = {};
         const char *inp = "a.kvr", *card = "";
         int32_t taken[7] = {9, 10, 2004, 11, 21, 4, 50};   // day, month, year, hour, ...
         const char *date = "09/10/04", *time = "11:21:04.050";
@@ -265,8 +268,19 @@ TEST_F(InTempDir, ConvertsIntoCardsAndWholeBlocks)
         {2, 2, "o", {"rm o; echo older > o; ln o snap; ", "", "", "test $(cat snap) = older"}},
         {2, 2, "o", {"rm o; umask 002; ", "", "", "test $(stat -c %a o) = 664"}},
         {2, 2, "o", {"chmod 645 o; ", "", "", "test $(stat -c %a o) = 645"}},
+        {2, 2, "o", {"rm o; umask 077; ", "", "", "test $(stat -c %a o) = 600"}},
+        // The access list (its mask wider than the group bits) and the attributes stay.
+        {2, 2, "o", {"{ setfacl -m u:nobody:r,m::rw o && setfattr -n user.night -v 7 o && "
+                     "getfacl -c o >acl; } 2>&- || echo 'no ACL here: not checked' >&2; ", "", "",
+                     "test ! -f acl || { getfacl -c o | cmp -s - acl && "
+                     "test $(getfattr --only-values -n user.night o) = 7; }"}},
+        // Standard output closed: the input does not take its number, and is not written.
+        {2, 2, "so", {"ln -sf /proc/self/fd/1 so; ", "2>&1 >&-", "nothing", "", 0}},
         {2, 2, "so", {"ln -s /proc/self/fd/1 so; ", "2>&1 >x.fit", "x.fit", "test -L so"}},
         {2, 2, "so", {"exec 3>&1; ", "2>&3 | cat >x.fit", "x.fit"}},
+        // Standard output is written as it is: grouped runs follow each other, >> appends.
+        {2, 2, "so", {"ln -sf /proc/self/fd/1 so; { " + PROGRAM + " a.kvr so; " + PROGRAM +
+                      " a.kvr so; } 2>&- >x.fit; ", "2>&1 >>x.fit", "x.fit", "", 3}},
         {2, 2, "o", {"ulimit -s 256; "}},   // nothing large on the stack
         {2, 2, LONG_NAME.c_str(), {}, LONG_INPUT.c_str()},   // temporary name within 255 bytes
         // Names beyond any ANSI code page; cut at column 80 once they are ASCII.
@@ -303,7 +317,10 @@ TEST_F(InTempDir, ConvertsIntoCardsAndWholeBlocks)
         const std::string expected =
             fits(c.width, c.height, c.date, c.time, *c.card ? c.card : c.inp);
         EXPECT_EQ(run.output, report(c.inp, c.out, c.width, c.height, expected.size(), taken));
-        EXPECT_TRUE(readFile(shell.result.empty() ? c.out : shell.result) == expected);
+        std::string pictures;
+        for (int i = 0; i < shell.pictures; i++)
+            pictures += expected;
+        EXPECT_TRUE(readFile(shell.result.empty() ? c.out : shell.result) == pictures);
         EXPECT_EQ(shell.check.empty() ? 0 : std::system(shell.check.c_str()), 0);
         expectNoLeftovers();
         char full[80];   // the capture time in full, as kvrinfo writes it
@@ -326,13 +343,15 @@ static const char OPEN[] = "* Soubor `@' se nepodarilo otevrit!\n";
 static const char READ[] = "* Nelze cist ze souboru `@'!\n";
 static const char WRITE[] = "* Nelze zapisovat do `@'!";
 static const char SAME[] = "* Vystupni soubor `@' je totozny se vstupnim!\n";
+static const char PICTURE[] = "* Vystupni soubor `@' je obrazek KVR a nebude prepsan!\n";
 static const std::string FORMAT =
     failed("* Format souboru `@' neodpovida definici KVR!\n", "in.kvr");
-static const std::string MISSING = "(no file)", FOLDER = "(a folder)", ONE = picture(1, 1);
+static const std::string MISSING = "(no file)", FOLDER = "(a folder)", FIFO_INPUT = "(a FIFO)";
+static const std::string ONE = picture(1, 1), OLDER = "SIMPLE  = an older output";
 static const std::string HEADER = ONE.substr(0, 88);
 enum Before { NOTHING, OLDER_FILE, SUBFOLDER, LINK_TO_INPUT, SYMBOLIC_LINK_TO_INPUT,
               HARD_LINK_TO_OLDER, SYMBOLIC_LINK_TO_OLDER, READ_ONLY_FILE, READ_ONLY_FOLDER, FIFO,
-              STANDARD_OUTPUT };
+              STANDARD_OUTPUT, RAW_PICTURE, LINK_TO_FD3 };
 
 // Whatever stands at the output path stays as it was, and so does the input. A
 // file-size limit, in 512-byte blocks, makes writes past it fail as on a full medium.
@@ -340,6 +359,7 @@ enum Before { NOTHING, OLDER_FILE, SUBFOLDER, LINK_TO_INPUT, SYMBOLIC_LINK_TO_IN
 struct Failure {
     std::string input; const char* out; Before before; std::string message, info = "";
     int limit = 0;
+    bool banner = true;
 };
 
 static const Failure FAILURES[] = {
@@ -352,7 +372,8 @@ static const Failure FAILURES[] = {
     {HEADER.substr(0, 87), "out.fit", OLDER_FILE, failed(READ, "in.kvr"),
      "CHYBA kratsi nez hlavicka: 87 B z 88 B"},
     {FOLDER, "out.fit", NOTHING, failed(IS_WINDOWS ? OPEN : READ, "in.kvr"),   // opens on POSIX
-     IS_WINDOWS ? "CHYBA nelze otevrit" : "CHYBA nelze cist"},
+     IS_WINDOWS ? "CHYBA nelze otevrit" : "CHYBA neni obycejny soubor"},
+    {FIFO_INPUT, "out.fit", OLDER_FILE, FORMAT, "CHYBA neni obycejny soubor"},   // no writer
     {HEADER, "out.fit", NOTHING, FORMAT, "CHYBA velikost 88 B, hlavicka ohlasuje 90 B: chybi 2 B"},
     {picture(3, 3) + "ab", "out.fit", NOTHING, FORMAT,
      "CHYBA velikost 108 B, hlavicka ohlasuje 106 B: prebyva 2 B"},
@@ -370,6 +391,10 @@ static const Failure FAILURES[] = {
     {ONE, "./in.kvr", NOTHING, failed(SAME, "./in.kvr")},
     {ONE, "hard.fit", LINK_TO_INPUT, failed(SAME, "hard.fit")},
     {ONE, "soft.fit", SYMBOLIC_LINK_TO_INPUT, failed(SAME, "soft.fit")},
+    {ONE, "fd3", LINK_TO_FD3, failed(SAME, "fd3")},   // a link that leads to the input once open
+    {ONE, "out.fit >>in.kvr", NOTHING, failed(SAME, "in.kvr"), "", 0, false},
+    {ONE, "f0002.kvr", RAW_PICTURE, failed(PICTURE, "f0002.kvr")},   // torvan *.kvr
+    {ONE, "\"\"", NOTHING, failed(OPEN, "")},
     {MISSING, "out.fifo", FIFO, failed(OPEN, "in.kvr")},   // no reader: must not wait for one
     {HEADER, "so", STANDARD_OUTPUT, FORMAT},
     // Limits: the second flush fails, in the data; the close fails, in the last bytes.
@@ -427,18 +452,24 @@ static void expectFailure(const Failure& c)
     fs::remove_all("in.kvr");
     if (c.input == FOLDER)
         fs::create_directory("in.kvr");
+#ifndef _WIN32
+    else if (c.input == FIFO_INPUT)
+        mkfifo("in.kvr", 0666);
+#endif
     else if (c.input != MISSING)
         writeFile("in.kvr", c.input);
     std::string locked;
     switch (c.before) {
-    case OLDER_FILE: writeFile(c.out, ONE); break;
+    case OLDER_FILE: writeFile(c.out, OLDER); break;
+    case RAW_PICTURE: writeFile(c.out, ONE); break;
+    case LINK_TO_FD3: fs::create_symlink("/proc/self/fd/3", c.out); break;
     case SUBFOLDER: fs::create_directory(c.out); break;
     case LINK_TO_INPUT: fs::create_hard_link("in.kvr", c.out); break;
     case SYMBOLIC_LINK_TO_INPUT: fs::create_symlink("in.kvr", c.out); break;
-    case HARD_LINK_TO_OLDER: writeFile("older", ONE); fs::create_hard_link("older", c.out); break;
-    case SYMBOLIC_LINK_TO_OLDER: writeFile("older", ONE); fs::create_symlink("older", c.out); break;
-    case READ_ONLY_FILE: writeFile(locked = c.out, ONE); break;
-    case READ_ONLY_FOLDER: fs::create_directory(locked = "ro"); writeFile(c.out, ONE); break;
+    case HARD_LINK_TO_OLDER: writeFile("older", OLDER); fs::create_hard_link("older", c.out); break;
+    case SYMBOLIC_LINK_TO_OLDER: writeFile("older", OLDER); fs::create_symlink("older", c.out); break;
+    case READ_ONLY_FILE: writeFile(locked = c.out, OLDER); break;
+    case READ_ONLY_FOLDER: fs::create_directory(locked = "ro"); writeFile(c.out, OLDER); break;
 #ifndef _WIN32
     case FIFO: mkfifo(c.out, 0666); break;
 #endif
@@ -448,17 +479,18 @@ static void expectFailure(const Failure& c)
     if (!locked.empty())
         setReadOnly(locked, true);
     const auto content = [&c] { return fs::is_regular_file(c.out) ? readFile(c.out) : ""; };
-    const std::string input = readFile("in.kvr"), older = content();
+    const std::string input = c.input == FIFO_INPUT ? "" : readFile("in.kvr"), older = content();
     const fs::file_type outType = fs::symlink_status(c.out).type();
     const std::string limit = "ulimit -f " + std::to_string(c.limit) + "; ";
 
-    const Outcome run = runTorvan("in.kvr " + std::string(c.out) + " 2>&1", c.limit ? limit : "");
+    const Outcome run = runTorvan("2>&1 in.kvr " + std::string(c.out),
+                                  (c.limit ? limit : "") + "exec 3<&-; ");
 
-    EXPECT_EQ(run.output, BANNER + c.message + FAILED);
+    EXPECT_EQ(run.output, (c.banner ? BANNER : "") + c.message + FAILED);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(fs::symlink_status(c.out).type(), outType);
     EXPECT_EQ(content(), older);
-    EXPECT_EQ(readFile("in.kvr"), input);
+    EXPECT_EQ(c.input == FIFO_INPUT ? "" : readFile("in.kvr"), input);
     expectNoLeftovers();
     if (!c.info.empty())
         expectKvrinfo("in.kvr", "in.kvr: " + c.info);
@@ -472,7 +504,8 @@ TEST_F(InTempDir, FailuresLeaveTheOutputPathAndTheInputAsTheyWere)
     // What needs POSIX: file-size limits, symbolic links, FIFOs, /proc, read-only folders.
     for (const Failure& c : FAILURES)
         if (!IS_WINDOWS || !(c.limit || c.before == SYMBOLIC_LINK_TO_INPUT || c.before == FIFO ||
-                             c.before == STANDARD_OUTPUT || c.before == READ_ONLY_FOLDER))
+                             c.before == STANDARD_OUTPUT || c.before == READ_ONLY_FOLDER ||
+                             c.before == LINK_TO_FD3 || c.input == FIFO_INPUT))
             expectFailure(c);
     for (const Fields& fields : REJECTED) {
         std::string broken = "CHYBA ";
@@ -518,7 +551,7 @@ static Outcome disturbed(const char* out, int32_t& side, const std::string& befo
         const uint64_t size = 2880 * (2 + (2ull * side * side - 1) / 2880);
         writeSparsePicture("in.kvr", side, side);
         if (fs::is_regular_file(out))
-            writeFile(out, ONE);
+            writeFile(out, OLDER);
         const Outcome run = runTorvan("in.kvr " + std::string(out), before, [&](long pid) {
             for (int waited = 0; waited < 10000 && (before.empty() ? written(pid) <= 2880
                                  : !fs::is_regular_file(out) || fs::file_size(out) != size);
@@ -526,8 +559,9 @@ static Outcome disturbed(const char* out, int32_t& side, const std::string& befo
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             disturb(pid);
         });
-        const bool replaced = fs::is_regular_file(out) && readFile(out) != ONE;
-        if (!before.empty() || (run.status != 0 && !replaced) || side >= 16384)
+        const bool replaced = fs::is_regular_file(out) && readFile(out) != OLDER;
+        if (!before.empty() || (!replaced && (run.status != 0 || !fs::exists(out))) ||
+            side >= 16384)
             return run;
     }
 }
@@ -547,7 +581,7 @@ TEST_F(InTempDir, DisturbedRuns)
     for (const auto& c : cases) {
         SCOPED_TRACE("signal " + std::to_string(c.sig) + ", change " + std::to_string(c.change));
         int32_t side = 2048;
-        writeFile("out.fit", ONE);
+        writeFile("out.fit", OLDER);
         const Outcome run = disturbed("out.fit", side, c.before, [&c](long pid) {
             if (c.sig != 0) {
                 kill(pid, c.sig);
@@ -561,7 +595,7 @@ TEST_F(InTempDir, DisturbedRuns)
             }
         });
         EXPECT_EQ(run.status, c.status);
-        EXPECT_EQ(readFile("out.fit") == ONE, c.before.empty()) << "the older output";
+        EXPECT_EQ(readFile("out.fit") == OLDER, c.before.empty()) << "the older output";
         expectNoLeftovers();
         if (c.sig == 0) {
             EXPECT_EQ(run.output, BANNER + "* Nelze cist ze souboru `in.kvr'!\n" + FAILED);
@@ -569,6 +603,32 @@ TEST_F(InTempDir, DisturbedRuns)
             EXPECT_EQ(fs::file_size("in.kvr"), 88 + 2ull * side * side) << "input changed";
         }
     }
+    // The output's folder renamed and a new one made, with files of a temporary's name, while
+    // the run is stopped: the picture lands in the folder the run opened, and nothing else
+    // is renamed, deleted or left behind.
+    fs::create_directory("d");
+    writeFile("d/out.fit", OLDER);
+    int32_t side = 2048;
+    const Outcome moved = disturbed("d/out.fit", side, "", [](long pid) {
+        kill(pid, SIGSTOP);
+        if (readFile("d/out.fit") == OLDER) {
+            fs::rename("d", "d.old");
+            fs::create_directory("d");
+            for (const auto& entry : fs::directory_iterator("d.old"))   // a named temporary
+                if (entry.path().filename().u8string()[0] == '.')
+                    writeFile("d/" + entry.path().filename().u8string(), "planted");
+            writeFile("d/.out.fit.Xq3z9A", "planted");
+        }
+        kill(pid, SIGCONT);
+    });
+    EXPECT_EQ(moved.status, 0);
+    EXPECT_EQ(fs::file_size("d.old/out.fit"), 2880 * (2 + (2ull * side * side - 1) / 2880));
+    for (const auto& entry : fs::directory_iterator("d"))
+        EXPECT_EQ(readFile(entry.path().u8string()), "planted") << entry.path().u8string();
+    fs::remove_all("d");
+    fs::current_path("d.old");
+    expectNoLeftovers();
+    fs::current_path(dir);
     // An output FIFO without a reader holds the run until a signal ends it.
     writeFile("in.kvr", ONE);
     EXPECT_EQ(runTorvan("in.kvr out.fifo", "mkfifo out.fifo; ", [](long pid) {
