@@ -1,6 +1,7 @@
 #include "os_console.h"
 
 #include <cstdarg>
+#include <cstdint>
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -9,6 +10,32 @@
 #endif
 
 #ifdef _WIN32
+
+// UTF-8 of UTF-16 text, with its terminator, or 0 where it does not fit. An
+// unpaired surrogate takes the three bytes its code would, which are no UTF-8:
+// such an argument then names no file, rather than another file's name that a
+// replacement character would make of it.
+static int utf8Text(const wchar_t* wide, char* text, int size)
+{
+    static const unsigned char LEAD[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    int used = 0;
+
+    for (; *wide != 0; wide++) {
+        uint32_t code = *wide;
+        if (code >= 0xD800 && code <= 0xDBFF && wide[1] >= 0xDC00 && wide[1] <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (wide[1] - 0xDC00);
+            wide++;
+        }
+        int length = code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+        if (used + length >= size)
+            return 0;
+        text[used++] = (char)(length == 1 ? code : LEAD[length] | code >> 6 * (length - 1));
+        for (int shift = 6 * (length - 2); shift >= 0; shift -= 6)
+            text[used++] = (char)(0x80 | (code >> shift & 0x3F));
+    }
+    text[used++] = '\0';
+    return used;
+}
 
 // A command line holds at most 32767 UTF-16 units, each of them at most three
 // bytes of UTF-8, and its arguments one terminator each.
@@ -21,8 +48,7 @@ void utf8Arguments(int* argc, char*** argv)
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
 
     for (; wide != NULL && count < capacity && converted < count; converted++) {
-        int length = WideCharToMultiByte(CP_UTF8, 0, wide[converted], -1, text + used,
-                                         (int)sizeof text - used, NULL, NULL);
+        int length = utf8Text(wide[converted], text + used, (int)sizeof text - used);
         if (length == 0)
             break;
         arguments[converted] = text + used;

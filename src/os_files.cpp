@@ -1,5 +1,6 @@
 #include "os_files.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -17,7 +18,7 @@
 
 int sameFileState(const t_file_state* a, const t_file_state* b)
 {
-    return a->size == b->size && a->changed == b->changed;
+    return a->size == b->size && a->changed == b->changed && a->written == b->written;
 }
 
 int sameIdentity(const t_file_identity* a, const t_file_identity* b)
@@ -45,15 +46,42 @@ static HANDLE streamHandle(FILE* f)
     return (HANDLE)_get_osfhandle(_fileno(f));
 }
 
-// Windows takes every name in UTF-16, the program keeps them in UTF-8.
+// The longest path Windows takes, in UTF-16 units.
+constexpr DWORD WIDE_PATH = 32768;
+
+static int startsWith(const wchar_t* text, const wchar_t* start)
+{
+    return wcsncmp(text, start, wcslen(start)) == 0;
+}
+
+// Windows takes every name in UTF-16, the program keeps them in UTF-8; bytes
+// that are not UTF-8 (an unpaired surrogate on the command line) name no file.
+// The full path in its \\?\ form knows no limit of 260 characters; a device
+// path (\\.\NUL) stays as it is.
 static int widePath(const char* path, wchar_t* wide)
 {
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, PATH_BUFFER) > 0;
+    wchar_t given[WIDE_PATH];
+
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, given, WIDE_PATH) <= 0)
+        return 0;
+    DWORD length = GetFullPathNameW(given, WIDE_PATH, wide, NULL);
+    if (length == 0 || length >= WIDE_PATH)
+        return 0;
+    if (startsWith(wide, L"\\\\?\\") || startsWith(wide, L"\\\\.\\"))
+        return 1;
+    int network = startsWith(wide, L"\\\\");   // \\server\share: \\?\UNC\server\share
+    const wchar_t* prefix = network ? L"\\\\?\\UNC" : L"\\\\?\\";
+    size_t prefixLength = wcslen(prefix), kept = length - network;
+    if (prefixLength + kept >= WIDE_PATH)
+        return 0;
+    memmove(wide + prefixLength, wide + network, (kept + 1) * sizeof *wide);
+    memcpy(wide, prefix, prefixLength * sizeof *wide);
+    return 1;
 }
 
 static int widePlaced(const t_folder* folder, const char* name, wchar_t* wide)
 {
-    char path[PATH_BUFFER];
+    char path[2 * PATH_BUFFER];
     int length = snprintf(path, sizeof path, "%s%s", folder->path, name);
 
     return length > 0 && length < (int)sizeof path && widePath(path, wide);
@@ -77,14 +105,14 @@ static int wideIdentity(const wchar_t* wide, t_file_identity* identity)
 
 static int pathIdentity(const char* path, t_file_identity* identity)
 {
-    wchar_t wide[PATH_BUFFER];
+    wchar_t wide[WIDE_PATH];
 
     return widePath(path, wide) && wideIdentity(wide, identity);
 }
 
 static DWORD fileAttributes(const char* path)
 {
-    wchar_t wide[PATH_BUFFER];
+    wchar_t wide[WIDE_PATH];
 
     return widePath(path, wide) ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
 }
@@ -98,11 +126,51 @@ uint32_t processNumber()
     return GetCurrentProcessId();
 }
 
+// A colon after the drive names a stream inside a file, never a file.
+static int namesStream(const char* path)
+{
+    const char* rest = strncmp(path, "\\\\?\\", 4) == 0 || strncmp(path, "\\\\.\\", 4) == 0
+                       ? path + 4 : path;
+
+    if (isalpha((unsigned char)rest[0]) && rest[1] == ':')
+        rest += 2;
+    return strchr(rest, ':') != NULL;
+}
+
 FILE* openForReading(const char* path)
 {
-    wchar_t wide[PATH_BUFFER];
+    wchar_t wide[WIDE_PATH];
 
-    return widePath(path, wide) ? _wfopen(wide, L"rb") : NULL;
+    return !namesStream(path) && widePath(path, wide) ? _wfopen(wide, L"rb") : NULL;
+}
+
+// Windows takes these names, with any extension, in any case and in any
+// folder, for its devices; only NUL is written as a device on purpose.
+static int namesDevice(const char* name)
+{
+    static const char* const DEVICES[] = {"CON", "PRN", "AUX", "CONIN$", "CONOUT$"};
+    char stem[8];
+    size_t length = strcspn(name, ".");
+
+    while (length > 0 && name[length - 1] == ' ')
+        length--;
+    if (length >= sizeof stem)
+        return 0;
+    for (size_t i = 0; i < length; i++)
+        stem[i] = (char)toupper((unsigned char)name[i]);
+    stem[length] = '\0';
+    for (const char* device : DEVICES)
+        if (strcmp(stem, device) == 0)
+            return 1;
+    return length == 4 && (strncmp(stem, "COM", 3) == 0 || strncmp(stem, "LPT", 3) == 0) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
+int isForbiddenOutput(const char* path)
+{
+    const char* name = baseName(path);
+
+    return namesStream(path) || namesDevice(name) || name[strspn(name, " .")] == '\0';
 }
 
 // In 100-nanosecond steps.
@@ -117,6 +185,7 @@ int regularFileState(FILE* f, t_file_state* state)
         return 0;
     state->size = (uint64_t)size.QuadPart;
     state->changed = times.ChangeTime.QuadPart;
+    state->written = times.LastWriteTime.QuadPart;   // FAT keeps no change time
     return 1;
 }
 
@@ -150,7 +219,7 @@ int pathIsFile(const char* path, const t_file_identity* file)
 // NUL and CON are devices, though the C runtime's stat may not say so.
 int isSpecialFile(const char* path)
 {
-    wchar_t wide[PATH_BUFFER];
+    wchar_t wide[WIDE_PATH];
     HANDLE file = widePath(path, wide) ? openExisting(wide) : INVALID_HANDLE_VALUE;
     BY_HANDLE_FILE_INFORMATION info;
 
@@ -163,17 +232,31 @@ int isSpecialFile(const char* path)
     return special;
 }
 
+static int markForDeletion(HANDLE file, BOOLEAN deleting)
+{
+    FILE_DISPOSITION_INFO disposition = {deleting};
+
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
 // Shared for deletion, so that an interrupt can delete the file the job
-// still holds open.
+// still holds open. A new file is hidden and marked for deletion at once: a
+// kill, a crash or a closed console then leaves nothing of it. Where the file
+// system refuses the mark, the interrupt cleanup alone removes it.
 static FILE* openStream(const wchar_t* wide, DWORD disposition)
 {
-    HANDLE file = CreateFileW(wide, GENERIC_WRITE,
+    int created = disposition == CREATE_NEW;
+    HANDLE file = CreateFileW(wide, GENERIC_WRITE | (created ? DELETE : 0),
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+                              disposition, created ? FILE_ATTRIBUTE_HIDDEN |
+                              FILE_ATTRIBUTE_TEMPORARY : FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
         return NULL;
     }
+    if (created)
+        markForDeletion(file, TRUE);
     int fd = _open_osfhandle((intptr_t)file, _O_BINARY | _O_WRONLY);
     FILE* stream = fd != -1 ? _fdopen(fd, "wb") : NULL;
     if (stream == NULL) {
@@ -189,7 +272,7 @@ static FILE* openStream(const wchar_t* wide, DWORD disposition)
 
 FILE* openForWriting(const char* path)
 {
-    wchar_t wide[PATH_BUFFER];
+    wchar_t wide[WIDE_PATH];
 
     return widePath(path, wide) ? openStream(wide, CREATE_ALWAYS) : NULL;
 }
@@ -218,7 +301,7 @@ const char* baseName(const char* path)
 int resolveLinks(const char* path, char* resolved, size_t size)
 {
     DWORD attributes = fileAttributes(path);
-    wchar_t wide[PATH_BUFFER];
+    wchar_t wide[WIDE_PATH];
 
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         if (strlen(path) >= size)
@@ -229,9 +312,9 @@ int resolveLinks(const char* path, char* resolved, size_t size)
     HANDLE file = widePath(path, wide) ? openExisting(wide) : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE)
         return 0;
-    DWORD length = GetFinalPathNameByHandleW(file, wide, PATH_BUFFER, FILE_NAME_NORMALIZED);
+    DWORD length = GetFinalPathNameByHandleW(file, wide, WIDE_PATH, FILE_NAME_NORMALIZED);
     CloseHandle(file);
-    return length > 0 && length < PATH_BUFFER &&
+    return length > 0 && length < WIDE_PATH &&
            WideCharToMultiByte(CP_UTF8, 0, wide, -1, resolved, (int)size, NULL, NULL) > 0;
 }
 
@@ -253,14 +336,14 @@ void closeFolder(t_folder*)
 
 int identityInFolder(const t_folder* folder, const char* name, t_file_identity* identity)
 {
-    wchar_t wide[PATH_BUFFER];
+    wchar_t wide[WIDE_PATH];
 
     return widePlaced(folder, name, wide) && wideIdentity(wide, identity);
 }
 
 int mayReplace(const t_folder* folder, const char* name)
 {
-    wchar_t wide[PATH_BUFFER];
+    wchar_t wide[WIDE_PATH];
     DWORD attributes = widePlaced(folder, name, wide) ? GetFileAttributesW(wide) : 0;
 
     return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
@@ -268,7 +351,7 @@ int mayReplace(const t_folder* folder, const char* name)
 
 FILE* openInFolder(const t_folder* folder, const char* name)
 {
-    wchar_t wide[PATH_BUFFER];
+    wchar_t wide[WIDE_PATH];
 
     return widePlaced(folder, name, wide) ? _wfopen(wide, L"rb") : NULL;
 }
@@ -286,29 +369,46 @@ int linkUnnamed(FILE*, const t_folder*, const char*)
 
 FILE* createInFolder(const t_folder* folder, const char* name)
 {
-    wchar_t wide[PATH_BUFFER];
+    wchar_t wide[WIDE_PATH];
 
     return widePlaced(folder, name, wide) ? openStream(wide, CREATE_NEW) : NULL;
 }
 
 // A replaced file is never read-only (mayReplace): the new one gets the
-// attributes of any new file.
-int giveAttributes(FILE*, const t_folder*, const char*, int)
+// attributes of any new file, neither hidden nor temporary, and is kept.
+int giveAttributes(FILE* f, const t_folder*, const char*, int)
 {
-    return 1;
+    HANDLE file = streamHandle(f);
+    FILE_BASIC_INFO basic = {};
+    FILE_STANDARD_INFO standard;
+
+    basic.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    return (markForDeletion(file, FALSE) ||
+            (GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+             !standard.DeletePending)) &&
+           SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
 int replaceInFolder(const t_folder* folder, const char* from, const char* to)
 {
-    wchar_t wideFrom[PATH_BUFFER], wideTo[PATH_BUFFER];
+    wchar_t wideFrom[WIDE_PATH], wideTo[WIDE_PATH];
 
-    return widePlaced(folder, from, wideFrom) && widePlaced(folder, to, wideTo) &&
-           MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!widePlaced(folder, from, wideFrom) || !widePlaced(folder, to, wideTo))
+        return 0;
+    // An antivirus or a sync tool may hold the older output for a moment.
+    for (int attempt = 0; attempt < 20; attempt++) {
+        if (MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING))
+            return 1;
+        if (GetLastError() != ERROR_SHARING_VIOLATION && GetLastError() != ERROR_ACCESS_DENIED)
+            return 0;
+        Sleep(50);
+    }
+    return 0;
 }
 
 void removeInFolder(const t_folder* folder, const char* name)
 {
-    wchar_t wide[PATH_BUFFER];
+    wchar_t wide[WIDE_PATH];
 
     if (widePlaced(folder, name, wide))
         DeleteFileW(wide);
@@ -366,6 +466,7 @@ int regularFileState(FILE* f, t_file_state* state)
         return 0;
     state->size = (uint64_t)info.st_size;
     state->changed = nanoseconds(&info.st_ctim);
+    state->written = nanoseconds(&info.st_mtim);
     return 1;
 }
 
@@ -397,6 +498,11 @@ int pathIsFile(const char* path, const t_file_identity* file)
 
     return stat(path, &info) == 0 && statIdentity(&info, &identity) &&
            sameIdentity(&identity, file);
+}
+
+int isForbiddenOutput(const char*)
+{
+    return 0;
 }
 
 int isSpecialFile(const char* path)

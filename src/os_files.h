@@ -15,6 +15,7 @@
 struct t_file_state {
     uint64_t size;
     int64_t changed;   // in the system's finest unit
+    int64_t written;   // the last write, which FAT keeps where it keeps no change time
 };
 
 // Which file it is, whatever the path or link that led to it.
@@ -49,6 +50,9 @@ int pathIsStream(const char* path, FILE* stream);
 // Whether path leads to the open file f.
 int pathIsFile(const char* path, const t_file_identity* file);
 
+// Whether path may never be written (Windows: a device's name other than
+// NUL, a blank name or a stream in a file).
+int isForbiddenOutput(const char* path);
 // Whether path names something that exists and is not a regular file.
 int isSpecialFile(const char* path);
 // Opens a device or a FIFO for binary writing.

@@ -115,6 +115,8 @@ int openOutput(t_output* output, const char* out, uint64_t size, const t_file_id
     output->input = *input;
     ignoreFileSizeLimit();
     catchInterrupts();
+    if (isForbiddenOutput(out))
+        return fail(output, OUTPUT_UNOPENED);
     if (pathIsFile(out, input))
         return fail(output, OUTPUT_IS_INPUT);
     output->direct = standard || isSpecialFile(out);
