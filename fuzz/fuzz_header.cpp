@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             assert(sampleCount(&header) == (size - KVR_HEADER_SIZE) / 2);
         const std::string inp((const char*)data + KVR_HEADER_SIZE, size - KVR_HEADER_SIZE);
         FILE* out = fmemopen(cards, sizeof cards, "wb");
-        assert(writeHeaderCards(out, &header, inp.c_str(), buff, textNumber) == 1);
+        assert(writeHeaderCards(out, &header, inp.c_str(), size % 2, buff, textNumber) == 1);
         assert(ftell(out) == FITS_BLOCK && fclose(out) == 0);
         assert(std::string(cards + 8 * CARD_LENGTH, CARD_LENGTH) == "END" + std::string(77, ' '));
         assert(std::all_of(cards, cards + FITS_BLOCK,

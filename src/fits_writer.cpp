@@ -123,6 +123,15 @@ static void dateCard(char* buff, char* textNumber, const t_kvr_header* h)
              h->year % 100 / 10, h->year % 10);
 }
 
+// The FITS standard's form: the value indicator, then the quoted date and time.
+static void isoDateCard(char* buff, char* textNumber, const t_kvr_header* h)
+{
+    char taken[CARD_LENGTH];
+
+    captureTime(h, taken, sizeof taken);
+    freeCard(buff, textNumber, "DATE-OBS= '%s'", taken);
+}
+
 static void timeCard(char* buff, char* textNumber, const t_kvr_header* h)
 {
     freeCard(buff, textNumber, "TIME    ='%d%d:%d%d:%d%d.%d%d%d'",
@@ -133,7 +142,7 @@ static void timeCard(char* buff, char* textNumber, const t_kvr_header* h)
 
 // Card numbers count from 1; cards 10 to 36 are blank.
 static void composeCard(int number, const t_kvr_header* header, const char* inp,
-                        char* buff, char* textNumber)
+                        int isoDate, char* buff, char* textNumber)
 {
     switch (number) {
     case 1: fixedCard(buff, "SIMPLE  =", "T"); break;
@@ -141,7 +150,12 @@ static void composeCard(int number, const t_kvr_header* header, const char* inp,
     case 3: fixedCard(buff, "NAXIS   =", "2"); break;
     case 4: numberCard(buff, textNumber, "NAXIS1  =", header->ruva_width); break;
     case 5: numberCard(buff, textNumber, "NAXIS2  =", header->ruva_height); break;
-    case 6: dateCard(buff, textNumber, header); break;
+    case 6:
+        if (isoDate)
+            isoDateCard(buff, textNumber, header);
+        else
+            dateCard(buff, textNumber, header);
+        break;
     case 7: timeCard(buff, textNumber, header); break;
     case 8: {
         char name[CARD_LENGTH + 1];   // no more of it fits in the card
@@ -156,11 +170,11 @@ static void composeCard(int number, const t_kvr_header* header, const char* inp,
     }
 }
 
-int writeHeaderCards(FILE* f_ou, const t_kvr_header* header, const char* inp,
+int writeHeaderCards(FILE* f_ou, const t_kvr_header* header, const char* inp, int isoDate,
                      char* buff, char* textNumber)
 {
     for (int number = 1; number <= CARD_COUNT; number++) {
-        composeCard(number, header, inp, buff, textNumber);
+        composeCard(number, header, inp, isoDate, buff, textNumber);
         if (fwrite(buff, 1, CARD_LENGTH, f_ou) != CARD_LENGTH)
             return 0;
     }

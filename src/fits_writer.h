@@ -10,7 +10,9 @@
 // Scratch for a decimal value or a formatted card, with room for its terminator.
 constexpr int TEXT_NUMBER_SIZE = CARD_LENGTH + 1;
 
-int writeHeaderCards(FILE* f_ou, const t_kvr_header* header, const char* inp,
+// With isoDate, DATE-OBS holds the date and time in the FITS standard's form,
+// which FITS software reads; without, the program's own day/month/year form.
+int writeHeaderCards(FILE* f_ou, const t_kvr_header* header, const char* inp, int isoDate,
                      char* buff, char* textNumber);
 
 int writeDataBlocks(FILE* f_in, FILE* f_ou, uint64_t samples, unsigned char* block,

@@ -125,6 +125,14 @@ int judgeInput(FILE* f_in, t_kvr_header* header, t_file_state* state, int* verdi
     return *verdict == INPUT_CONVERTS;
 }
 
+void captureTime(const t_kvr_header* h, char* text, size_t size)
+{
+    snprintf(text, size, h->year >= 0 && h->year <= 9999 ? "%04d" : "%+06d", (int)h->year);
+    size_t length = strlen(text);
+    snprintf(text + length, size - length, "-%02d-%02dT%02d:%02d:%02d.%03d", (int)h->month,
+             (int)h->day, (int)h->hour, (int)h->minute, (int)h->second, (int)h->ssecond);
+}
+
 // Only meaningful once testHeader has made width and height positive: two
 // 31-bit values, their product and the byte count then fit in 64 bits.
 uint64_t sampleCount(const t_kvr_header* header)

@@ -37,6 +37,9 @@ int ruleHolds(const t_header_rule* rule, const t_kvr_header* header);
 int32_t ruleNumber(const t_header_rule* rule, const t_kvr_header* header);
 int testHeader(const t_kvr_header* header);
 uint64_t sampleCount(const t_kvr_header* header);
+// The capture time in the FITS standard's form, 2004-10-09T11:21:04.050: a
+// year of 0 to 9999 in four places, any other with its sign and at least five.
+void captureTime(const t_kvr_header* header, char* text, size_t size);
 uint64_t expectedInputSize(const t_kvr_header* header);
 int sizeMatches(const t_kvr_header* header, uint64_t inp_size);
 int readSamples(FILE* f_in, unsigned char* block, int count);

@@ -13,9 +13,10 @@ static void printHelp()
 {
     printText(stdout, "kvrinfo (TORVAN %s): Rekne o kazdem obrazku KVR, zda jej TORVAN prevede.\n\n",
               TORVAN_VERSION);
-    printText(stdout, "Pouziti:  kvrinfo [-p] <[cesta]soubor.kvr>...\n\n");
+    printText(stdout, "Pouziti:  kvrinfo [-p] [-t] <[cesta]soubor.kvr>...\n\n");
     printText(stdout, "  Radek na soubor: `OK sirka x vyska, cas porizeni', nebo `CHYBA' a proc.\n");
     printText(stdout, "  [-p]: vypise i kazde pole hlavicky s jeho pravidlem\n");
+    printText(stdout, "  [-t]: pole oddelena tabulatorem: verdikt, sirka, vyska, cas, proc, jmeno\n");
     printText(stdout, "  [-h]: tato napoveda\n");
     printText(stdout, "  Navratova hodnota 0, kdyz TORVAN prevede kazdy soubor, jinak 1.\n\n");
 }
@@ -115,36 +116,70 @@ static void printFields(const t_kvr_header* header)
     }
 }
 
-// The cause of the verdict that the converter gives the picture: 1 when it converts.
-static int describePicture(const char* path, int listFields)
+// Why a picture does not convert; what it is when it does.
+static void printCause(int opened, int verdict, const t_kvr_header* header,
+                       const t_file_state* state)
+{
+    if (!opened)
+        printText(stdout, "nelze otevrit");
+    else if (verdict == INPUT_FOLDER || verdict == INPUT_SPECIAL)
+        printText(stdout, "neni obycejny soubor");
+    else if (verdict == INPUT_UNREADABLE && state->size < KVR_HEADER_SIZE)
+        printText(stdout, "kratsi nez hlavicka: %" PRIu64 " B z %d B", state->size, KVR_HEADER_SIZE);
+    else if (verdict == INPUT_UNREADABLE)
+        printText(stdout, "nelze cist");
+    else if (verdict == INPUT_BROKEN_RULES)
+        printBrokenRules(header);
+    else if (verdict == INPUT_WRONG_SIZE)
+        printSizes(header, state->size);
+}
+
+// For scripts: the verdict, width, height, capture time and cause, each after
+// a tab, and the name last, as given, so that a split at the first five tabs
+// holds for any name.
+static void printTabbed(const char* path, int opened, int verdict, const t_kvr_header* header,
+                        const t_file_state* state)
+{
+    char taken[CARD_LENGTH] = "";
+
+    printText(stdout, "%s\t", verdict == INPUT_CONVERTS ? "OK" : "CHYBA");
+    if (opened && verdict >= INPUT_BROKEN_RULES) {
+        captureTime(header, taken, sizeof taken);
+        printText(stdout, "%" PRId32 "\t%" PRId32, header->ruva_width, header->ruva_height);
+    } else {
+        printText(stdout, "\t");
+    }
+    printText(stdout, "\t%s\t", taken);
+    if (verdict != INPUT_CONVERTS)
+        printCause(opened, verdict, header, state);
+    printText(stdout, "\t%s\n", path);
+}
+
+// Judges the picture as the converter does and says so: 1 when it converts.
+static int describePicture(const char* path, int listFields, int tabbed)
 {
     char name[PATH_BUFFER];
     t_kvr_header header;
     t_file_state state;
     int verdict = INPUT_UNREADABLE;
     FILE* f_in = openForReading(path);
-    int converts = f_in != NULL && judgeInput(f_in, &header, &state, &verdict);
+    int opened = f_in != NULL;
+    int converts = opened && judgeInput(f_in, &header, &state, &verdict);
 
-    if (f_in != NULL)
+    if (opened)
         fclose(f_in);
+    if (tabbed) {
+        printTabbed(path, opened, converts ? INPUT_CONVERTS : verdict, &header, &state);
+        return converts;
+    }
     lineSafe(path, name, sizeof name);
     printText(stdout, "%s: %s", name, converts ? "" : "CHYBA ");
-    if (f_in == NULL)
-        printText(stdout, "nelze otevrit");
-    else if (verdict == INPUT_FOLDER || verdict == INPUT_SPECIAL)
-        printText(stdout, "neni obycejny soubor");
-    else if (verdict == INPUT_UNREADABLE && state.size < KVR_HEADER_SIZE)
-        printText(stdout, "kratsi nez hlavicka: %" PRIu64 " B z %d B", state.size, KVR_HEADER_SIZE);
-    else if (verdict == INPUT_UNREADABLE)
-        printText(stdout, "nelze cist");
-    else if (verdict == INPUT_BROKEN_RULES)
-        printBrokenRules(&header);
-    else if (verdict == INPUT_WRONG_SIZE)
-        printSizes(&header, state.size);
-    else
+    if (converts)
         printConvertible(&header);
+    else
+        printCause(opened, verdict, &header, &state);
     printText(stdout, "\n");
-    if (listFields && verdict >= INPUT_BROKEN_RULES)
+    if (listFields && opened && verdict >= INPUT_BROKEN_RULES)
         printFields(&header);
     return converts;
 }
@@ -152,7 +187,7 @@ static int describePicture(const char* path, int listFields)
 // Options come first; -- ends them, so that a file may be called -p.
 int main(int argc, char* argv[])
 {
-    int listFields = 0, allConvert = 1, i = 1;
+    int listFields = 0, tabbed = 0, allConvert = 1, i = 1;
 
     utf8Arguments(&argc, &argv);
     for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; i++) {
@@ -164,12 +199,15 @@ int main(int argc, char* argv[])
             printHelp();
             return 0;
         }
-        if (strcmp(argv[i], "-p") != 0) {
+        if (strcmp(argv[i], "-p") == 0) {
+            listFields = 1;
+        } else if (strcmp(argv[i], "-t") == 0) {
+            tabbed = 1;
+        } else {
             printText(stdout, "* Neznamy argument `%s'!\n\n", argv[i]);
             printHelp();
             return 1;
         }
-        listFields = 1;
     }
     if (i == argc) {
         printText(stdout, "* Nedostatecny pocet argumentu!\n\n");
@@ -177,7 +215,8 @@ int main(int argc, char* argv[])
         return 1;
     }
     for (; i < argc; i++)
-        if (!describePicture(argv[i], listFields))
+        if (!describePicture(argv[i], listFields, tabbed))
             allConvert = 0;
-    return allConvert ? 0 : 1;
+    // The report is the result: one that did not reach its reader is a failure.
+    return allConvert && fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;
 }

@@ -71,7 +71,7 @@ static const char* outputMessage(const t_output* output)
 
 // The input is judged in full before the output path is touched, and the
 // output takes its name only once every byte of it is written.
-static int convertFile(const char* inp, const char* out, FILE* console)
+static int convertFile(const char* inp, const char* out, int isoDate, FILE* console)
 {
     static char inBuffer[STREAM_BUFFER];
     t_kvr_header KVRheader;
@@ -95,7 +95,7 @@ static int convertFile(const char* inp, const char* out, FILE* console)
         !openOutput(&output, out, fitsSize(sampleCount(&KVRheader)), &input))
         return failConversion(console, outputMessage(&output), out, f_in, &output);
 
-    if (!writeHeaderCards(output.stream, &KVRheader, inp, buff, textNumber))
+    if (!writeHeaderCards(output.stream, &KVRheader, inp, isoDate, buff, textNumber))
         return failConversion(console, MSG_WRITE, out, f_in, &output);
     if (!writeDataBlocks(f_in, output.stream, sampleCount(&KVRheader), block, &readFailed))
         return failConversion(console, readFailed ? MSG_READ : MSG_WRITE,
@@ -130,12 +130,25 @@ static int consoleIsInput(const char* inp)
 
 int main(int argc, char* argv[])
 {
+    int help = 0, isoDate = 0, unknown = 0;
+
     keepStandardDescriptors();
     utf8Arguments(&argc, &argv);
-    if (argc == 3 && consoleIsInput(argv[1]))
+    // After the two paths: -h, which wins, and -i, in any number and order;
+    // the first other argument is refused.
+    for (int i = 3; i < argc && unknown == 0; i++) {
+        if (strcmp(argv[i], "-h") == 0)
+            help = 1;
+        else if (strcmp(argv[i], "-i") == 0)
+            isoDate = 1;
+        else
+            unknown = i;
+    }
+    int converting = argc >= 3 && !help && unknown == 0;
+    if (converting && consoleIsInput(argv[1]))
         return 1;
     // Standard output as the output gets the picture's bytes and nothing else.
-    FILE* console = argc == 3 && pathIsStream(argv[2], stdout) ? stderr : stdout;
+    FILE* console = converting && pathIsStream(argv[2], stdout) ? stderr : stdout;
 
     printText(console, "\nTORVAN verze %s: Konverze KVR obrazku verze 2 do formatu FITS.\n\n",
             VERSION);
@@ -144,18 +157,16 @@ int main(int argc, char* argv[])
         printHelp();
         return 1;
     }
-    if (argc > 3) {
-        for (int i = 3; i < argc; i++) {
-            if (strcmp(argv[i], "-h") != 0) {
-                printText(stdout, "* Neznamy argument `%s'!\n\n", argv[i]);
-                printHelp();
-                return 1;
-            }
-        }
+    if (unknown != 0) {
+        printText(stdout, "* Neznamy argument `%s'!\n\n", argv[unknown]);
+        printHelp();
+        return 1;
+    }
+    if (help) {
         printHelp();
         return 0;
     }
-    if (!convertFile(argv[1], argv[2], console)) {
+    if (!convertFile(argv[1], argv[2], isoDate, console)) {
         printText(console, MSG_FAILED);
         return 1;
     }
