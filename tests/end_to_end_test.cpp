@@ -283,9 +283,11 @@ TEST_F(InTempDir, ConvertsIntoCardsAndWholeBlocks)
         {2, 2, "o", {"mkdir s; echo older > s/t.fit; ln -s t.fit s/m; ln -s $PWD/s/m s/l; "
                      "ln -s s/l o; ", "", "", "test -L o -a -L s/l -a -L s/m -a -f s/t.fit"}},
         {2, 2, "o", {"rm o; echo older > o; ln o snap; ", "", "", "test $(cat snap) = older"}},
-        // Without /proc, a named temporary file: private while written, then as any new file.
+        // Without /proc/self/fd, a named temporary file: private while written, then as any
+        // new file. The shell's process number is the run's, after exec.
         {2, 2, "o", {"rm o; umask 002; exec unshare -rm sh -c "
-                     "'mount -t tmpfs none /proc && \"$@\"' sh ", "", "", "test $(stat -c %a o) = 664"}},
+                     "'mount -t tmpfs none /proc/$$/fd && \"$@\"' sh ", "", "",
+                     "test $(stat -c %a o) = 664"}},
         {2, 2, "o", {"chmod 645 o; ", "", "", "test $(stat -c %a o) = 645"}},
         {2, 2, "o", {"rm o; umask 077; ", "", "", "test $(stat -c %a o) = 600"}},
         // The access list (its mask wider than the group bits) and the attributes stay.
@@ -397,12 +399,17 @@ enum Before { NOTHING, OLDER_FILE, SUBFOLDER, LINK_TO_INPUT, SYMBOLIC_LINK_TO_IN
 // Whatever stands at the output path stays as it was, and so does the input. A
 // file-size limit, in 512-byte blocks, makes writes past it fail as on a full medium.
 // Then kvrinfo says info of the input, where the row gives it.
-enum Host { ANY_HOST, WINDOWS_ONLY };
+enum Host { ANY_HOST, WINDOWS_ONLY, POSIX_ONLY };
+// The third read of the input fails, in the middle of the samples, as on a failing disk
+// (the leak checker of a sanitizer build cannot work under strace).
+static const char FAILING_DISK[] = "exec env ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null "
+    "-P \"$PWD/in.kvr\" -e inject=read:error=EIO:when=3 sh -c '\"$@\"' sh ";
 struct Failure {
     std::string input; const char* out; Before before; std::string message, info = "";
     int limit = 0;
     bool banner = true;
     Host host = ANY_HOST;
+    const char* shell = "";   // before the run
 };
 
 static const Failure FAILURES[] = {
@@ -446,6 +453,8 @@ static const Failure FAILURES[] = {
     {ONE, "o.fit:x", NOTHING, failed(OPEN, "o.fit:x"), "", 0, true, WINDOWS_ONLY},
     {MISSING, "out.fifo", FIFO, failed(OPEN, "in.kvr")},   // no reader: must not wait for one
     {HEADER, "so", STANDARD_OUTPUT, FORMAT},
+    {picture(512, 512), "out.fit", OLDER_FILE, failed(READ, "in.kvr"), "", 0, true, POSIX_ONLY,
+     FAILING_DISK},
     // Limits: the second flush fails, in the data; the close fails, in the last bytes.
     {picture(512, 512), "out.fit", HARD_LINK_TO_OLDER, failed(WRITE, "out.fit"), "", 512},
     {picture(100, 100), "out.fit", SYMBOLIC_LINK_TO_OLDER, failed(WRITE, "out.fit"), "", 2},
@@ -506,7 +515,7 @@ static std::vector<std::string> listing()
 
 static void expectFailure(const Failure& c)
 {
-    if (c.host == WINDOWS_ONLY && !IS_WINDOWS)
+    if ((c.host == WINDOWS_ONLY && !IS_WINDOWS) || (c.host == POSIX_ONLY && IS_WINDOWS))
         return;
     SCOPED_TRACE(std::string(c.out) + " after " + c.message);
     fs::remove_all("in.kvr");
@@ -545,7 +554,7 @@ static void expectFailure(const Failure& c)
     const std::vector<std::string> standing = listing();
 
     const Outcome run = runTorvan("2>&1 in.kvr " + std::string(c.out),
-                                  (c.limit ? limit : "") + "exec 3<&-; ");
+                                  (c.limit ? limit : "") + "exec 3<&-; " + c.shell);
 
     EXPECT_EQ(run.output, (c.banner ? BANNER : "") + c.message + FAILED);
     EXPECT_EQ(run.status, 1);
@@ -659,11 +668,15 @@ TEST_F(InTempDir, DisturbedRuns)
             }
         });
         EXPECT_EQ(run.status, c.status);
-        EXPECT_EQ(readFile("out.fit") == OLDER, c.before.empty()) << "the older output";
         expectNoLeftovers();
         if (c.sig == 0) {
             EXPECT_EQ(run.output, BANNER + "* Nelze cist ze souboru `in.kvr'!\n" + FAILED);
-        } else {
+        } else if (c.before.empty()) {
+            EXPECT_EQ(readFile("out.fit"), OLDER) << "the older output";
+        } else {   // too late to stop it: the new picture stays, whole
+            EXPECT_EQ(fs::file_size("out.fit"), 2880 * (2 + (2ull * side * side - 1) / 2880));
+        }
+        if (c.sig != 0) {
             EXPECT_EQ(fs::file_size("in.kvr"), 88 + 2ull * side * side) << "input changed";
         }
     }
