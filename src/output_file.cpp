@@ -87,6 +87,19 @@ static int mayOverwrite(t_output* output)
     return !picture || fail(output, OUTPUT_IS_PICTURE);
 }
 
+// Standard output appended to a raw picture would spoil it as surely as
+// replacing it. Only a regular file is read: a pipe must not lose its data.
+static int standardOutputIsPicture(const char* out)
+{
+    t_file_state state;
+    FILE* standing = regularFileState(stdout, &state) ? openForReading(out) : NULL;
+    int picture = standing != NULL && beginsAsKvr(standing);
+
+    if (standing != NULL)
+        fclose(standing);
+    return picture;
+}
+
 // The new file stands in the folder of the file that the output path leads
 // to, so that a symbolic link stays and leads to it. Where no file can be
 // made there, the output is not opened.
@@ -119,6 +132,8 @@ int openOutput(t_output* output, const char* out, uint64_t size, const t_file_id
         return fail(output, OUTPUT_UNOPENED);
     if (pathIsFile(out, input))
         return fail(output, OUTPUT_IS_INPUT);
+    if (standard && standardOutputIsPicture(out))
+        return fail(output, OUTPUT_IS_PICTURE);
     output->direct = standard || isSpecialFile(out);
     if (output->direct) {
         output->stream = standard ? openStandardOutput() : openForWriting(out);

@@ -394,7 +394,7 @@ static const std::string ONE = picture(1, 1), OLDER = "SIMPLE  = an older output
 static const std::string HEADER = ONE.substr(0, 88);
 enum Before { NOTHING, OLDER_FILE, SUBFOLDER, LINK_TO_INPUT, SYMBOLIC_LINK_TO_INPUT,
               HARD_LINK_TO_OLDER, SYMBOLIC_LINK_TO_OLDER, READ_ONLY_FILE, READ_ONLY_FOLDER, FIFO,
-              STANDARD_OUTPUT, RAW_PICTURE, LINK_TO_FD3 };
+              STANDARD_OUTPUT, RAW_PICTURE, LINK_TO_FD3, STANDARD_OUTPUT_INTO_RAW };
 
 // Whatever stands at the output path stays as it was, and so does the input. A
 // file-size limit, in 512-byte blocks, makes writes past it fail as on a full medium.
@@ -444,6 +444,7 @@ static const Failure FAILURES[] = {
     {ONE, "fd3", LINK_TO_FD3, failed(SAME, "fd3")},   // a link that leads to the input once open
     {ONE, "out.fit >>in.kvr", NOTHING, failed(SAME, "in.kvr"), "", 0, false},
     {ONE, "f0002.kvr", RAW_PICTURE, failed(PICTURE, "f0002.kvr")},   // torvan *.kvr
+    {ONE, "so >>f.kvr", STANDARD_OUTPUT_INTO_RAW, failed(PICTURE, "so")},   // appended to
     {ONE, "\"\"", NOTHING, failed(OPEN, "")},
     // Windows' devices by name, with any extension, and a stream in a file: nothing is
     // opened, made or sent (a port leads to a file of the test's own under wine).
@@ -543,6 +544,10 @@ static void expectFailure(const Failure& c)
     case FIFO: mkfifo(c.out, 0666); break;
 #endif
     case STANDARD_OUTPUT: fs::create_symlink("/proc/self/fd/1", c.out); break;
+    case STANDARD_OUTPUT_INTO_RAW:
+        fs::create_symlink("/proc/self/fd/1", "so");
+        writeFile("f.kvr", ONE);
+        break;
     default: break;
     }
     if (!locked.empty())
@@ -567,9 +572,13 @@ static void expectFailure(const Failure& c)
 #endif
     if (!c.info.empty())
         expectKvrinfo("in.kvr", "in.kvr: " + c.info);
+    if (c.before == STANDARD_OUTPUT_INTO_RAW) {
+        EXPECT_EQ(readFile("f.kvr"), ONE);
+    }
     if (!locked.empty())
         setReadOnly(locked, false);
-    fs::remove_all(locked.empty() ? c.out : locked);
+    for (const char* made : {c.out, "ro", "so", "f.kvr"})
+        fs::remove_all(made);
 }
 
 TEST_F(InTempDir, FailuresLeaveTheOutputPathAndTheInputAsTheyWere)
@@ -578,6 +587,7 @@ TEST_F(InTempDir, FailuresLeaveTheOutputPathAndTheInputAsTheyWere)
     for (const Failure& c : FAILURES)
         if (!IS_WINDOWS || !(c.limit || c.before == SYMBOLIC_LINK_TO_INPUT || c.before == FIFO ||
                              c.before == STANDARD_OUTPUT || c.before == READ_ONLY_FOLDER ||
+                             c.before == STANDARD_OUTPUT_INTO_RAW ||
                              c.before == LINK_TO_FD3 || c.input == FIFO_INPUT))
             expectFailure(c);
     for (const Fields& fields : REJECTED) {
