@@ -25,7 +25,9 @@ constexpr int STREAM_BUFFER = 256 * 1024;
 constexpr int PATH_BUFFER = 4096;
 
 // The header as read, field by field, in file order. The texts carry one
-// more character than on disk so that they end in a terminating zero.
+// more character than on disk, a terminating zero, as the record always has:
+// no rule reads it (they compare the bytes read), but code that prints a
+// field as a C string, a debugger among it, stays within the field.
 struct t_kvr_header {
     char tri[KVR_MAGIC_LENGTH + 1];
     int32_t version;

@@ -8,6 +8,7 @@
 #include "kvr_reader.h"
 #include "os_console.h"
 #include "os_files.h"
+#include "text_rules.h"
 
 static void printHelp()
 {
@@ -21,34 +22,17 @@ static void printHelp()
     printText(stdout, "  Navratova hodnota 0, kdyz TORVAN prevede kazdy soubor, jinak 1.\n\n");
 }
 
-// A name stays on its line: a control character in it shows as '?'.
-static void lineSafe(const char* text, char* safe, size_t size)
-{
-    size_t length = 0;
-
-    for (; text[length] != '\0' && length + 1 < size; length++) {
-        unsigned char c = (unsigned char)text[length];
-        safe[length] = c < 0x20 || c == 0x7F ? '?' : text[length];
-    }
-    safe[length] = '\0';
-}
-
 // A text field in quotes, each byte outside printable ASCII as \xNN; a number in decimal.
 static void printValue(const t_header_rule* rule, const t_kvr_header* header)
 {
-    const unsigned char* field = (const unsigned char*)header + rule->offset;
+    char quoted[4 * KVR_SIGNATURE_LENGTH + 3];
 
     if (rule->length == 0) {
         printText(stdout, "%" PRId32, ruleNumber(rule, header));
         return;
     }
-    printText(stdout, "\"");
-    for (int i = 0; i < rule->length; i++)
-        if (field[i] >= 0x20 && field[i] <= 0x7E && field[i] != '"' && field[i] != '\\')
-            printText(stdout, "%c", field[i]);
-        else
-            printText(stdout, "\\x%02X", field[i]);
-    printText(stdout, "\"");
+    quotedBytes((const unsigned char*)header + rule->offset, rule->length, quoted, sizeof quoted);
+    printText(stdout, "%s", quoted);
 }
 
 static void printRule(const t_header_rule* rule, const t_kvr_header* header)

@@ -6,6 +6,7 @@
 
 #include "interrupts.h"
 #include "kvr_reader.h"
+#include "text_rules.h"
 
 // A leftover after a power loss or SIGKILL names its output: .m31.fit.Xq3z9A
 static const char NAME_LETTERS[] =
@@ -29,17 +30,12 @@ static int fail(t_output* output, int failure)
 static void chooseTemporaryName(t_output* output, int attempt)
 {
     const char* name = output->name;
-    int nameLength = (int)strlen(name);
+    int nameLength = utf8Cut(name, MOST_NAME_BYTES);
     char suffix[SUFFIX_LENGTH + 1];
     uint64_t varying = ((uint64_t)time(NULL) ^ (uintptr_t)output) + attempt;
     uint64_t bits = processNumber() % (1u << PROCESS_BITS) +
                     (varying % (1u << OTHER_BITS) << PROCESS_BITS);
 
-    if (nameLength > MOST_NAME_BYTES) {
-        nameLength = MOST_NAME_BYTES;
-        while (nameLength > 0 && ((unsigned char)name[nameLength] & 0xC0) == 0x80)
-            nameLength--;   // not inside a UTF-8 character
-    }
     for (int i = 0; i < SUFFIX_LENGTH; i++, bits /= LETTER_COUNT)
         suffix[i] = NAME_LETTERS[bits % LETTER_COUNT];
     suffix[SUFFIX_LENGTH] = '\0';

@@ -15,6 +15,8 @@ static const char VERSION[] = TORVAN_VERSION " (09/10/2004)";
 static const char MSG_OPEN[] = "* Soubor `%s' se nepodarilo otevrit!\n";
 static const char MSG_READ[] = "* Nelze cist ze souboru `%s'!\n";
 static const char MSG_FORMAT[] = "* Format souboru `%s' neodpovida definici KVR!\n";
+// No line break: the failure line then follows on the same line, as earlier
+// versions printed it and as scripts may expect.
 static const char MSG_WRITE[] = "* Nelze zapisovat do `%s'!";
 static const char MSG_SAME[] = "* Vystupni soubor `%s' je totozny se vstupnim!\n";
 static const char MSG_PICTURE[] = "* Vystupni soubor `%s' je obrazek KVR a nebude prepsan!\n";
