@@ -441,10 +441,11 @@ uint32_t processNumber()
     return (uint32_t)getpid();
 }
 
-// Reads then wait for data as reads of any file do.
+// Reads then wait for data as reads of any file do; a terminal given as the
+// input does not become the run's controlling terminal.
 FILE* openForReading(const char* path)
 {
-    int fd = open(path, O_RDONLY | O_NONBLOCK);
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
     int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
     FILE* f = flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb")
                                                                           : NULL;
