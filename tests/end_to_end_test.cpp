@@ -706,7 +706,10 @@ static Outcome disturbed(const char* out, int32_t& side, const std::string& befo
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             disturb(pid);
         });
-        const bool replaced = fs::is_regular_file(out) && readFile(out) != OLDER;
+        char card[30] = "";   // a new picture's first card, up to its value
+        std::ifstream(out, std::ios::binary).read(card, sizeof card);
+        const bool replaced =
+            std::string(card, sizeof card) == "SIMPLE  =" + std::string(20, ' ') + "T";
         if (!before.empty() || (!replaced && (run.status != 0 || !fs::exists(out))) ||
             side >= 16384)
             return run;
@@ -720,7 +723,10 @@ TEST_F(InTempDir, DisturbedRuns)
 {
     const std::string late = "head -c 65536 /dev/zero; ";
     // sig: the signal sent, or 0 for a change of change bytes to the input (0: rewritten).
+    constexpr int RAW_AT_OUTPUT = 99;   // a raw picture moved to the output's name
     const struct { const char* what; int sig, change; std::string before; int status; } cases[] = {
+        {"a raw picture at the output's name, checked again before the rename", 0, RAW_AT_OUTPUT,
+         "", 1},
         {"SIGINT", SIGINT, 0, "", 130}, {"SIGTERM", SIGTERM, 0, "", 143},
         {"SIGHUP", SIGHUP, 0, "", 129}, {"SIGQUIT", SIGQUIT, 0, "", 131},
         {"SIGPIPE", SIGPIPE, 0, "", 141}, {"SIGTERM after the rename", SIGTERM, 0, late, 143},
@@ -735,6 +741,9 @@ TEST_F(InTempDir, DisturbedRuns)
         const Outcome run = disturbed("out.fit", side, c.before, [&c](long pid) {
             if (c.sig != 0) {
                 kill(pid, c.sig);
+            } else if (c.change == RAW_AT_OUTPUT) {
+                writeFile("f.kvr", ONE);
+                fs::rename("f.kvr", "out.fit");
             } else if (c.change != 0) {
                 fs::resize_file("in.kvr", fs::file_size("in.kvr") + c.change);
             } else {
@@ -746,7 +755,10 @@ TEST_F(InTempDir, DisturbedRuns)
         });
         EXPECT_EQ(run.status, c.status);
         expectNoLeftovers();
-        if (c.sig == 0) {
+        if (c.change == RAW_AT_OUTPUT) {
+            EXPECT_EQ(run.output, BANNER + failed(PICTURE, "out.fit") + FAILED);
+            EXPECT_EQ(readFile("out.fit"), ONE);
+        } else if (c.sig == 0) {
             EXPECT_EQ(run.output, BANNER + "* Nelze cist ze souboru `in.kvr'!\n" + FAILED);
         } else if (c.before.empty()) {
             EXPECT_EQ(readFile("out.fit"), OLDER) << "the older output";
