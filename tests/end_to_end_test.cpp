@@ -503,8 +503,10 @@ static const Failure FAILURES[] = {
     Failure{ONE, "soft.fit", SYMBOLIC_LINK_TO_INPUT, failed(SAME, "soft.fit")}.posix(),
     // A link that leads to the input only once the input is open, as descriptor 3.
     Failure{ONE, "fd3", LINK_TO_FD3, failed(SAME, "fd3")}.posix(),
-    // Standard output appended to the input: refused before the banner, which would go there.
+    // Standard output, or error, appended to the input: refused before the banner, the
+    // message on the other one.
     Failure{ONE, "out.fit >>in.kvr", NOTHING, failed(SAME, "in.kvr")}.withoutBanner(),
+    Failure{ONE, "out.fit 2>>in.kvr", NOTHING, failed(SAME, "in.kvr")}.withoutBanner(),
     {ONE, "f0002.kvr", RAW_PICTURE, failed(PICTURE, "f0002.kvr")},   // torvan *.kvr
     Failure{ONE, "so >>f.kvr", STANDARD_OUTPUT_INTO_RAW, failed(PICTURE, "so")}.posix(),
     {ONE, "\"\"", NOTHING, failed(OPEN, "")},
