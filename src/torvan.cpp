@@ -114,25 +114,20 @@ static int convertFile(const char* inp, const char* out, int isoDate, FILE* cons
     return 1;
 }
 
-// The run never writes into its own input, not even a message: where standard
-// output or error is the input, it says so on the other one, if either is free.
-static int consoleIsInput(const char* inp)
+// Whether standard output or error is the input; aside is then the other one,
+// where the run may still speak, or NULL when both are.
+static int standardStreamIsInput(const char* inp, FILE** aside)
 {
     int intoOutput = pathIsStream(inp, stdout), intoError = pathIsStream(inp, stderr);
-    FILE* aside = !intoError ? stderr : !intoOutput ? stdout : NULL;
 
-    if (!intoOutput && !intoError)
-        return 0;
-    if (aside != NULL) {
-        printText(aside, MSG_SAME, inp);
-        printText(aside, MSG_FAILED);
-    }
-    return 1;
+    *aside = !intoError ? stderr : !intoOutput ? stdout : NULL;
+    return intoOutput || intoError;
 }
 
 int main(int argc, char* argv[])
 {
     int help = 0, isoDate = 0, unknown = 0;
+    FILE* aside;
 
     keepStandardDescriptors();
     utf8Arguments(&argc, &argv);
@@ -147,8 +142,14 @@ int main(int argc, char* argv[])
             unknown = i;
     }
     int converting = argc >= 3 && !help && unknown == 0;
-    if (converting && consoleIsInput(argv[1]))
+    // The run never writes into its own input, not even a message.
+    if (converting && standardStreamIsInput(argv[1], &aside)) {
+        if (aside != NULL) {
+            printText(aside, MSG_SAME, argv[1]);
+            printText(aside, MSG_FAILED);
+        }
         return 1;
+    }
     // Standard output as the output gets the picture's bytes and nothing else.
     FILE* console = converting && pathIsStream(argv[2], stdout) ? stderr : stdout;
 
