@@ -662,6 +662,12 @@ TEST_F(InTempDir, FailuresLeaveTheOutputPathAndTheInputAsTheyWere)
     for (const auto& [offset, byte, info] : REJECTED_BYTES)
         expectFailure(
             {std::string(ONE).replace(offset, 1, 1, byte), "out.fit", NOTHING, FORMAT, info});
+    // A signature of nothing but unprintable bytes: kvrinfo quotes every one.
+    std::string escaped;
+    for (int i = 0; i < 40; i++)
+        escaped += "\\x01";
+    expectFailure({std::string(ONE).replace(SIGNATURE, 40, 40, '\x01'), "out.fit", NOTHING,
+                   FORMAT, signatureBroken(escaped)});
 }
 
 // A sparse picture over 2 GiB converts with its true sizes into a drained FIFO (or NUL).
