@@ -813,7 +813,7 @@ TEST_F(InTempDir, DisturbedRuns)
         std::error_code gone;
         for (int waited = 0; waited < 10000 && written(pid) <= 2880; waited++)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/1", gone), "/dev/null");
+        EXPECT_TRUE(fs::is_character_file("/proc/" + std::to_string(pid) + "/fd/1", gone));
     });
     EXPECT_EQ(closed.status, 0);
     // An output FIFO without a reader holds the run until a signal ends it.
