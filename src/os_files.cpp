@@ -613,7 +613,8 @@ FILE* createUnnamed(const t_folder* folder)
 {
 #ifdef O_TMPFILE
     char proc[32];
-    struct stat named, open;
+    struct stat named, unnamed;
+    t_file_identity byPath, byDescriptor;
     // As any new file: the umask and the folder's default access list apply.
     int fd = openat(folder->fd, ".", O_TMPFILE | O_WRONLY, 0666);
 
@@ -624,8 +625,10 @@ FILE* createUnnamed(const t_folder* folder)
     }
     // Linking it later goes through /proc, which needs no privilege.
     snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    FILE* f = stat(proc, &named) == 0 && fstat(fd, &open) == 0 && named.st_ino == open.st_ino
-              ? fdopen(fd, "wb") : NULL;
+    int linkable = stat(proc, &named) == 0 && fstat(fd, &unnamed) == 0 &&
+                   statIdentity(&named, &byPath) && statIdentity(&unnamed, &byDescriptor) &&
+                   sameIdentity(&byPath, &byDescriptor);
+    FILE* f = linkable ? fdopen(fd, "wb") : NULL;
     if (f == NULL) {
         close(fd);
         errno = EOPNOTSUPP;
