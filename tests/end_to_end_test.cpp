@@ -13,10 +13,9 @@
 #include <random>
 #include <thread>
 #ifdef _WIN32
+#include <process.h>
 #include <windows.h>
 #else
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #endif
 #ifdef TORVAN_CFITSIO
@@ -141,9 +140,8 @@ static const std::string HELP =
     "Kontakt: TORVAN maintainers (torvan@example.org), 2004.\n\n";
 static const std::string FEW = "* Nedostatecny pocet argumentu!\n\n" + HELP;
 
-// What picture(width, height) read from inp becomes: the cards, then each sample's
-// upper 12 bits, high byte first, and zeros up to a whole block.
-// date: card 6 after its keyword.
+// What picture(width, height) read from inp becomes: the cards (date: card 6 after its
+// keyword), then each sample's upper 12 bits, high byte first, and zeros up to a block.
 static std::string fits(int32_t width, int32_t height, const std::string& date,
                         const std::string& time, const std::string& inp)
 {
@@ -175,10 +173,8 @@ static const std::string LONG_NAME(250, 'n'), LONG_INPUT = LONG_NAME + ".kvr";
 // Past the 260 characters of a plain Windows path.
 static const std::string LONG_FOLDER = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" +
                                        std::string(100, 'f'), LONG_PATH = LONG_FOLDER + "/o.fit";
-// Control characters and ~ at the edges of printable ASCII; then, each after a letter that
-// shows where it starts, the edges of UTF-8: a stray continuation, overlong forms of two,
-// three and four bytes, the least and the greatest character of each length, the
-// surrogates' edges, past U+10FFFF, a lead byte past F4, a character cut short by the end.
+// The edges of printable ASCII, then those of UTF-8, each after a letter that shows where it
+// starts: overlong forms, each length's least and greatest, surrogates, past U+10FFFF, cut.
 static const std::string EDGES = std::string("a\t~\x1f\x7f") + "A\x80" "B\xc1\xbf" "C\xc2\x80"
     "D\xdf\xbf" "E\xe0\x9f\xbf" "F\xe0\xa0\x80" "G\xed\x9f\xbf" "H\xed\xa0\x80" "I\xed\xbf\xbf"
     "J\xee\x80\x80" "K\xef\xbf\xbf";
@@ -219,10 +215,8 @@ TEST_F(InTempDir, ArgumentRules)
         EXPECT_EQ(run.status, c.status) << c.args;
         EXPECT_FALSE(fs::exists("b.fit")) << c.args;
     }
-    // kvrinfo's options come first, -- ends them; its help names the version. A field
-    // list (-p) holds every field with its value, its rule and whether the rule holds; a
-    // FIFO without a writer is not judged, nor waited for, and the next file is. Rows with
-    // shell text before the run need POSIX.
+    // kvrinfo's options come first, -- ends them. -p lists every field, its rule and verdict; a
+    // FIFO without a writer is not waited for. Rows with shell text before the run need POSIX.
     const std::string help = "kvrinfo (TORVAN 1.2): ";
     const std::string broken = "b.kvr: CHYBA mesic 13 (povoleno 1 az 12)\n";
     const std::string signature = "\"KVR picture file - raster signature 0002\"";
@@ -259,11 +253,9 @@ TEST_F(InTempDir, ArgumentRules)
     }
 }
 
-// One conversion and what it must give: a picture of width x height, taken at taken (day,
-// month, year, hour, minute, second, thousandths), read from inp and written to out. Card 8
-// names the input in ASCII (card), cards 6 and 7 hold date and time after their keywords.
-// POSIX only: shell text before the run, redirections after its paths, the file that then
-// holds the picture (pictures times, one after another) and what the shell then finds true.
+// One conversion: a picture of width x height, taken at taken (day first), read from inp, written
+// to out, card 8 naming it as card. POSIX only: shell text before the run, redirections after
+// it, the file that then holds the picture (pictures times over) and what the shell finds true.
 struct Conversion {
     int32_t width = 2, height = 2;
     std::string inp = "a.kvr", card = "", out = "o", options = "";
@@ -299,51 +291,47 @@ struct Conversion {
 };
 
 // Each conversion runs in an empty folder of its own.
-static void expectConversion(const Conversion& c, int row)
-{
-    if (IS_WINDOWS && c.posixOnly)
-        return;
-    const std::array<int32_t, 7>& t = c.taken;
-    const fs::path folder = std::to_string(row), parent = fs::u8path(c.out).parent_path();
-    fs::create_directory(folder);
-    fs::current_path(folder);
-    if (!parent.empty())
-        fs::create_directories(parent);
-    writeFile(c.inp, patched(picture(c.width, c.height), {{DAY, t[0]}, {MONTH, t[1]},
-              {YEAR, t[2]}, {HOUR, t[3]}, {MINUTE, t[4]}, {SECOND, t[5]}, {MILLI, t[6]}}));
-    const std::string taken = std::to_string(t[0]) + "." + std::to_string(t[1]) + "." +
-        std::to_string(t[2]) + "; " + std::to_string(t[3]) + ":" + std::to_string(t[4]) +
-        ":" + std::to_string(t[5]) + "." + std::to_string(t[6]);
-    SCOPED_TRACE(c.before + c.inp + " " + c.out + " " + c.options + c.after + ", " + c.time);
-    const Outcome run = runTorvan("\"" + c.inp + "\" \"" + c.out + "\" " + c.options + c.after,
-                                  c.before);
-    const std::string expected =
-        fits(c.width, c.height, c.date, c.time, c.card.empty() ? c.inp : c.card);
-    EXPECT_EQ(run.output, report(c.inp, c.out, c.width, c.height, expected.size(), taken));
-    std::string pictures;
-    for (int i = 0; i < c.pictures; i++)
-        pictures += expected;
-    EXPECT_TRUE(readFile(c.result.empty() ? c.out : c.result) == pictures);
-    EXPECT_EQ(c.check.empty() ? 0 : std::system(c.check.c_str()), 0);
-    expectNoLeftovers(parent.empty() ? "." : parent.u8string());
-    char full[80];   // the capture time in full, as kvrinfo writes it
-    snprintf(full, sizeof full, "%02d.%02d.%04d %02d:%02d:%02d.%03d", (int)t[0], (int)t[1],
-             (int)t[2], (int)t[3], (int)t[4], (int)t[5], (int)t[6]);
-    std::string name = c.inp;
-    std::replace_if(name.begin(), name.end(),
-                    [](unsigned char b) { return b < 0x20 || b == 0x7f; }, '?');
-    expectKvrinfo(c.inp, name + ": OK " + std::to_string(c.width) + " x " +
-                         std::to_string(c.height) + ", " + full);
-    if (c.out == LONG_PATH)   // short enough then for the C++ library to remove, on Windows too
-        fs::rename(LONG_FOLDER.substr(0, 100), "d");
-    fs::current_path("..");
-}
-
 static void expectConversions(std::initializer_list<Conversion> rows)
 {
     int row = 0;
-    for (const Conversion& c : rows)
-        expectConversion(c, ++row);
+    for (const Conversion& c : rows) {
+        const fs::path folder = std::to_string(++row), parent = fs::u8path(c.out).parent_path();
+        if (IS_WINDOWS && c.posixOnly)
+            continue;
+        const std::array<int32_t, 7>& t = c.taken;
+        fs::create_directory(folder);
+        fs::current_path(folder);
+        if (!parent.empty())
+            fs::create_directories(parent);
+        writeFile(c.inp, patched(picture(c.width, c.height), {{DAY, t[0]}, {MONTH, t[1]},
+                  {YEAR, t[2]}, {HOUR, t[3]}, {MINUTE, t[4]}, {SECOND, t[5]}, {MILLI, t[6]}}));
+        const auto when = [&t](const char* form) {   // the capture time in a form of the programs'
+            char text[80];
+            snprintf(text, sizeof text, form, t[0], t[1], t[2], t[3], t[4], t[5], t[6]);
+            return std::string(text);
+        };
+        SCOPED_TRACE(c.before + c.inp + " " + c.out + " " + c.options + c.after + ", " + c.time);
+        const Outcome run = runTorvan("\"" + c.inp + "\" \"" + c.out + "\" " + c.options + c.after,
+                                      c.before);
+        const std::string expected =
+            fits(c.width, c.height, c.date, c.time, c.card.empty() ? c.inp : c.card);
+        EXPECT_EQ(run.output, report(c.inp, c.out, c.width, c.height, expected.size(),
+                                     when("%d.%d.%d; %d:%d:%d.%d")));
+        std::string pictures;
+        for (int i = 0; i < c.pictures; i++)
+            pictures += expected;
+        EXPECT_TRUE(readFile(c.result.empty() ? c.out : c.result) == pictures);
+        EXPECT_EQ(c.check.empty() ? 0 : std::system(c.check.c_str()), 0);
+        expectNoLeftovers(parent.empty() ? "." : parent.u8string());
+        std::string name = c.inp;
+        std::replace_if(name.begin(), name.end(),
+                        [](unsigned char b) { return b < 0x20 || b == 0x7f; }, '?');
+        expectKvrinfo(c.inp, name + ": OK " + std::to_string(c.width) + " x " +
+                      std::to_string(c.height) + ", " + when("%02d.%02d.%04d %02d:%02d:%02d.%03d"));
+        if (c.out == LONG_PATH)   // short enough then for the C++ library to remove, on Windows too
+            fs::rename(LONG_FOLDER.substr(0, 100), "d");
+        fs::current_path("..");
+    }
 }
 
 TEST_F(InTempDir, ConvertsIntoWholeBlocksAndCards)
@@ -364,10 +352,7 @@ TEST_F(InTempDir, ConvertsIntoWholeBlocksAndCards)
         Conversion().at({9, 10, -2004, 11, 21, 4, 50}, "09/10/0-4", "11:21:04.050"),
         Conversion().at({9, 10, 0x04030201, 11, 21, 4, 50}, "09/10/85", "11:21:04.050"),
         // -i: the full year, four places from 0 to 9999, else signed and five.
-        Conversion().iso("0000-10-09T11:21:04.050", {9, 10, 0, 11, 21, 4, 50}),
-        Conversion().iso("0007-02-01T03:04:05.006", {1, 2, 7, 3, 4, 5, 6}),
-        Conversion().iso("1904-10-09T11:21:04.050", {9, 10, 1904, 11, 21, 4, 50}),
-        Conversion().iso("2004-10-09T11:21:04.050", {9, 10, 2004, 11, 21, 4, 50}),
+        Conversion().iso("0000-02-01T03:04:05.006", {1, 2, 0, 3, 4, 5, 6}),
         Conversion().iso("9999-12-31T23:59:59.999", {31, 12, 9999, 23, 59, 59, 999}),
         Conversion().iso("+10000-10-09T11:21:04.050", {9, 10, 10000, 11, 21, 4, 50}),
         Conversion().iso("-00001-10-09T11:21:04.050", {9, 10, -1, 11, 21, 4, 50}),
@@ -389,8 +374,7 @@ TEST_F(InTempDir, OutputLandsWhereItsPathLeads)
         // Modes: a replaced output keeps its own, a new one gets what any new file gets.
         Conversion().shell("echo older > o; chmod 645 o; ", "", "", "test $(stat -c %a o) = 645"),
         Conversion().shell("umask 077; ", "", "", "test $(stat -c %a o) = 600"),
-        // Without /proc/self/fd, a named temporary file: private while written, then as any
-        // new file. The shell's process number is the run's, after exec.
+        // Without /proc/self/fd, a named temporary file, then as any new file.
         Conversion().shell("umask 002; exec unshare -rm sh -c "
                            "'mount -t tmpfs none /proc/$$/fd && \"$@\"' sh ", "", "",
                            "test $(stat -c %a o) = 664"),
@@ -400,8 +384,7 @@ TEST_F(InTempDir, OutputLandsWhereItsPathLeads)
                            "echo 'no ACL here: not checked' >&2; ", "", "",
                            "test ! -f acl || { getfacl -c o | cmp -s - acl && "
                            "test $(getfattr --only-values -n user.night o) = 7; }"),
-        // Standard output, through a link of the test's own: into a file, into a pipe, and
-        // written as it is (grouped runs follow each other, >> appends).
+        // Standard output, through a link of the test's own, written as it is: >> appends.
         Conversion().into("so").shell(standardOutput, "2>&1 >x.fit", "x.fit", "test -L so"),
         Conversion().into("so").shell(standardOutput + "exec 3>&1; ", "2>&3 | cat >x.fit",
                                       "x.fit"),
@@ -419,11 +402,10 @@ TEST_F(InTempDir, NamesReachCardsAndMessages)
         Conversion().from("././a.kvr"),     // 9 characters fill card 8 to column 80
         Conversion().from("./././a.kvr"),   // 11: the card is cut
         Conversion().from(LONG_INPUT).into(LONG_NAME),   // the temporary name within 255 bytes
-        Conversion().from("Měsíc úplněk.kvr", "Mesic uplnek.kvr").into("Měsíc.fit"),
         Conversion().from("Ωμέγα ÁÄČĎÉĚÍĹĽŇÓÔŔŘŠŤÚŮÝŽ.kvr", "????? AACDEEILLNOORRSTUUYZ.kvr")
             .into("Луна.fit"),
         Conversion().from("Луна áäčďéěíĺľňóôŕřšťúůýž nad Ondřejovem.kvr",
-                          "???? aacdeeillnoorrstuuyz nad Ondrejovem.kvr"),
+                          "???? aacdeeillnoorrstuuyz nad Ondrejovem.kvr").into("Měsíc.fit"),
         // Windows names hold no control character and are always UTF-8.
         Conversion().from(EDGES, "a?~??A?B??C?D?E???F?G?H???I???J?K?").posix(),
         Conversion().from(LONG_EDGES, "?L????M?N?O????P????Q?").posix(),
@@ -442,16 +424,14 @@ static const char SAME[] = "* Vystupni soubor `@' je totozny se vstupnim!\n";
 static const char PICTURE[] = "* Vystupni soubor `@' je obrazek KVR a nebude prepsan!\n";
 static const std::string FORMAT =
     failed("* Format souboru `@' neodpovida definici KVR!\n", "in.kvr");
-static const std::string MISSING = "(no file)", FOLDER = "(a folder)", FIFO_INPUT = "(a FIFO)";
+static const std::string MISSING = "(no file)", FOLDER = "(a folder)";
 static const std::string ONE = picture(1, 1), OLDER = "SIMPLE  = an older output";
 static const std::string HEADER = ONE.substr(0, 88);
-enum Before { NOTHING, OLDER_FILE, SUBFOLDER, LINK_TO_INPUT, SYMBOLIC_LINK_TO_INPUT,
-              HARD_LINK_TO_OLDER, SYMBOLIC_LINK_TO_OLDER, READ_ONLY_FILE, READ_ONLY_FOLDER, FIFO,
-              STANDARD_OUTPUT, RAW_PICTURE, LINK_TO_FD3, STANDARD_OUTPUT_INTO_RAW };
+enum Before { NOTHING, OLDER_FILE, RAW_PICTURE, SUBFOLDER, LINK_TO_INPUT, HARD_LINK_TO_OLDER,
+              READ_ONLY_FILE, READ_ONLY_FOLDER };
 
-// Whatever stands at the output path stays as it was, and so does the input. A
-// file-size limit, in 512-byte blocks, makes writes past it fail as on a full medium.
-// Then kvrinfo says info of the input, where the row gives it.
+// Every file and folder stays as it was, the input too, and nothing is made; then kvrinfo
+// says info of the input, where the row gives it.
 enum Host { ANY_HOST, WINDOWS_ONLY, POSIX_ONLY };
 // The third read of the input fails, in the middle of the samples, as on a failing disk
 // (the leak checker of a sanitizer build cannot work under strace).
@@ -463,9 +443,11 @@ struct Failure {
     bool banner = true;
     Host host = ANY_HOST;
     const char* shell = "";   // before the run
+    const char* setup = "";   // shell text that makes more files first
     Failure& limited(int blocks) { limit = blocks; return posix(); }
     Failure& withoutBanner() { banner = false; return *this; }
     Failure& under(const char* text) { shell = text; return posix(); }
+    Failure& made(const char* text) { setup = text; return posix(); }
     Failure& posix() { host = POSIX_ONLY; return *this; }   // symbolic links, FIFOs, /proc
     Failure& windows() { host = WINDOWS_ONLY; return *this; }
 };
@@ -481,7 +463,8 @@ static const Failure FAILURES[] = {
      "CHYBA kratsi nez hlavicka: 87 B z 88 B"},
     {FOLDER, "out.fit", NOTHING, failed(IS_WINDOWS ? OPEN : READ, "in.kvr"),   // opens on POSIX
      IS_WINDOWS ? "CHYBA nelze otevrit" : "CHYBA neni obycejny soubor"},
-    Failure{FIFO_INPUT, "out.fit", OLDER_FILE, FORMAT, "CHYBA neni obycejny soubor"}.posix(),
+    Failure{MISSING, "out.fit", OLDER_FILE, FORMAT, "CHYBA neni obycejny soubor"}
+        .made("mkfifo in.kvr"),
     {HEADER, "out.fit", NOTHING, FORMAT, "CHYBA velikost 88 B, hlavicka ohlasuje 90 B: chybi 2 B"},
     {picture(3, 3) + "ab", "out.fit", NOTHING, FORMAT,
      "CHYBA velikost 108 B, hlavicka ohlasuje 106 B: prebyva 2 B"},
@@ -493,42 +476,39 @@ static const Failure FAILURES[] = {
     {patched(HEADER, {{WIDTH, 65536}, {HEIGHT, 32768}}), "out.fit", NOTHING, FORMAT},
     {patched(HEADER, {{WIDTH, 65536}, {HEIGHT, 65536}}), "out.fit", NOTHING, FORMAT,
      "CHYBA velikost 88 B, hlavicka ohlasuje 8589934680 B: chybi 8589934592 B"},
-    {patched(HEADER, {{WIDTH, 0}}), "out.fit", NOTHING, FORMAT},
-    {patched(HEADER, {{HEIGHT, 0}}), "out.fit", NOTHING, FORMAT},
     {ONE, "in.kvr", NOTHING, failed(SAME, "in.kvr")},
     {ONE, "./in.kvr", NOTHING, failed(SAME, "./in.kvr")},
     {ONE, "hard.fit", LINK_TO_INPUT, failed(SAME, "hard.fit")},
-    Failure{ONE, "soft.fit", SYMBOLIC_LINK_TO_INPUT, failed(SAME, "soft.fit")}.posix(),
+    Failure{ONE, "soft.fit", NOTHING, failed(SAME, "soft.fit")}.made("ln -s in.kvr soft.fit"),
     // A link that leads to the input only once the input is open, as descriptor 3.
-    Failure{ONE, "fd3", LINK_TO_FD3, failed(SAME, "fd3")}.posix(),
-    // Standard output, or error, appended to the input: refused before the banner, the
-    // message on the other one.
+    Failure{ONE, "fd3", NOTHING, failed(SAME, "fd3")}.made("ln -s /proc/self/fd/3 fd3"),
+    // Standard output, or error, appended to the input: refused before the banner.
     Failure{ONE, "out.fit >>in.kvr", NOTHING, failed(SAME, "in.kvr")}.withoutBanner(),
     Failure{ONE, "out.fit 2>>in.kvr", NOTHING, failed(SAME, "in.kvr")}.withoutBanner(),
     {ONE, "f0002.kvr", RAW_PICTURE, failed(PICTURE, "f0002.kvr")},   // torvan *.kvr
-    Failure{ONE, "so >>f.kvr", STANDARD_OUTPUT_INTO_RAW, failed(PICTURE, "so")}.posix(),
+    Failure{ONE, "so >>f.kvr", NOTHING, failed(PICTURE, "so")}
+        .made("ln -s /proc/self/fd/1 so; cp in.kvr f.kvr"),
     {ONE, "\"\"", NOTHING, failed(OPEN, "")},
-    // Windows' devices by name, with any extension, and a stream in a file: nothing is
-    // opened, made or sent (a port leads to a file of the test's own under wine).
+    // Windows' devices by name, with any extension, and a stream in a file: nothing is sent.
     Failure{ONE, "COM1.fit", NOTHING, failed(OPEN, "COM1.fit")}.windows(),
     Failure{ONE, "aux", NOTHING, failed(OPEN, "aux")}.windows(),
     Failure{ONE, "con.fit", NOTHING, failed(OPEN, "con.fit")}.windows(),
     Failure{ONE, "o.fit:x", NOTHING, failed(OPEN, "o.fit:x")}.windows(),
     // An output FIFO without a reader, after a missing input: not waited for.
-    Failure{MISSING, "out.fifo", FIFO, failed(OPEN, "in.kvr")}.posix(),
-    Failure{HEADER, "so", STANDARD_OUTPUT, FORMAT}.posix(),
+    Failure{MISSING, "out.fifo", NOTHING, failed(OPEN, "in.kvr")}.made("mkfifo out.fifo"),
+    Failure{HEADER, "so", NOTHING, FORMAT}.made("ln -s /proc/self/fd/1 so"),
     Failure{picture(512, 512), "out.fit", OLDER_FILE, failed(READ, "in.kvr")}.under(FAILING_DISK),
     // Limits: the second flush fails, in the data; the close fails, in the last bytes.
     Failure{picture(512, 512), "out.fit", HARD_LINK_TO_OLDER, failed(WRITE, "out.fit")}
         .limited(512),
-    Failure{picture(100, 100), "out.fit", SYMBOLIC_LINK_TO_OLDER, failed(WRITE, "out.fit")}
-        .limited(2),
+    Failure{picture(100, 100), "out.fit", NOTHING, failed(WRITE, "out.fit")}
+        .limited(2).made("echo older >older; ln -s older out.fit"),
     Failure{ONE, "out.fit", OLDER_FILE, failed(WRITE, "out.fit")}.limited(10),
 };
 
 // Every header rule just broken: one field, its upper bytes too, or one text byte.
 static const Fields REJECTED[] = {
-    {{VERSION, 1}}, {{VERSION, 3}}, {{ENGINE, 1}}, {{WIDTH, -1}, {HEIGHT, -1}}, {{MONTH, 0}},
+    {{VERSION, 1}}, {{VERSION, 3}}, {{ENGINE, 1}}, {{WIDTH, 0}, {HEIGHT, 0}}, {{MONTH, 0}},
     {{MONTH, 13}}, {{DAY, 0}}, {{DAY, 32}}, {{HOUR, -1}}, {{HOUR, 24}}, {{MINUTE, -1}},
     {{MINUTE, 60}}, {{SECOND, -1}}, {{SECOND, 60}}, {{SECOND, INT32_MIN}}, {{MILLI, -1}},
     {{MILLI, 1000}}, {{MONTH, 0x101}}, {{DAY, 0x10001}}, {{HOUR, 0x1000000}},
@@ -548,7 +528,6 @@ static std::string signatureBroken(const std::string& found)
 static const struct { int offset; char byte; std::string info; } REJECTED_BYTES[] = {
     {0, 'k', "CHYBA neni obrazek KVR: znacka \"kVR\" (povoleno \"KVR\")"},
     {COMPRESSION, 'N', "CHYBA komprese \"N\" (povoleno \" \")"},
-    {COMPRESSION, '0', "CHYBA komprese \"0\" (povoleno \" \")"},
     {COMPRESSION, '\x1f', "CHYBA komprese \"\\x1F\" (povoleno \" \")"},
     {SIGNATURE, '\x7f', signatureBroken("\\x7FVR picture file - raster signature 0002")},
     {SIGNATURE + 39, '~', signatureBroken("KVR picture file - raster signature 000~")},
@@ -578,74 +557,58 @@ static std::vector<std::string> listing()
     return names;
 }
 
+// Every entry under the current folder: its type, and a regular file's bytes.
+static std::map<std::string, std::string> snapshot()
+{
+    std::map<std::string, std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(".")) {
+        const fs::file_type type = entry.symlink_status().type();
+        found[entry.path().u8string()] = std::to_string((int)type) +
+            (type == fs::file_type::regular ? readFile(entry.path().u8string()) : "");
+    }
+    return found;
+}
+
 static void expectFailure(const Failure& c)
 {
     if ((c.host == WINDOWS_ONLY && !IS_WINDOWS) || (c.host == POSIX_ONLY && IS_WINDOWS))
         return;
     SCOPED_TRACE(std::string(c.out) + " after " + c.message);
-    fs::remove_all("in.kvr");
     if (c.input == FOLDER)
         fs::create_directory("in.kvr");
-#ifndef _WIN32
-    else if (c.input == FIFO_INPUT)
-        mkfifo("in.kvr", 0666);
-#endif
     else if (c.input != MISSING)
         writeFile("in.kvr", c.input);
     std::string locked;
     switch (c.before) {
     case OLDER_FILE: writeFile(c.out, OLDER); break;
     case RAW_PICTURE: writeFile(c.out, ONE); break;
-    case LINK_TO_FD3: fs::create_symlink("/proc/self/fd/3", c.out); break;
     case SUBFOLDER: fs::create_directory(c.out); break;
     case LINK_TO_INPUT: fs::create_hard_link("in.kvr", c.out); break;
-    case SYMBOLIC_LINK_TO_INPUT: fs::create_symlink("in.kvr", c.out); break;
     case HARD_LINK_TO_OLDER: writeFile("older", OLDER); fs::create_hard_link("older", c.out); break;
-    case SYMBOLIC_LINK_TO_OLDER:
-        writeFile("older", OLDER);
-        fs::create_symlink("older", c.out);
-        break;
     case READ_ONLY_FILE: writeFile(locked = c.out, OLDER); break;
     case READ_ONLY_FOLDER: fs::create_directory(locked = "ro"); writeFile(c.out, OLDER); break;
-#ifndef _WIN32
-    case FIFO: mkfifo(c.out, 0666); break;
-#endif
-    case STANDARD_OUTPUT: fs::create_symlink("/proc/self/fd/1", c.out); break;
-    case STANDARD_OUTPUT_INTO_RAW:
-        fs::create_symlink("/proc/self/fd/1", "so");
-        writeFile("f.kvr", ONE);
-        break;
     default: break;
     }
+    EXPECT_EQ(*c.setup ? std::system(c.setup) : 0, 0);
     if (!locked.empty())
         setReadOnly(locked, true);
-    const auto content = [&c] { return fs::is_regular_file(c.out) ? readFile(c.out) : ""; };
-    const std::string input = c.input == FIFO_INPUT ? "" : readFile("in.kvr"), older = content();
-    const fs::file_type outType = fs::symlink_status(c.out).type();
-    const std::string limit = "ulimit -f " + std::to_string(c.limit) + "; ";
-    const std::vector<std::string> standing = listing();
+    const auto standing = snapshot();
 
     const Outcome run = runTorvan("2>&1 in.kvr " + std::string(c.out),
-                                  (c.limit ? limit : "") + "exec 3<&-; " + c.shell);
+        (c.limit ? "ulimit -f " + std::to_string(c.limit) + "; " : "") + "exec 3<&-; " + c.shell);
 
     EXPECT_EQ(run.output, (c.banner ? BANNER : "") + c.message + FAILED);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(fs::symlink_status(c.out).type(), outType);
-    EXPECT_EQ(content(), older);
-    EXPECT_EQ(c.input == FIFO_INPUT ? "" : readFile("in.kvr"), input);
-    EXPECT_EQ(listing(), standing) << "nothing made, nothing removed";
+    EXPECT_TRUE(snapshot() == standing) << "nothing made, changed or removed";
 #ifdef TORVAN_PORTS
     EXPECT_EQ(readFile(TORVAN_PORTS "/com1") + readFile(TORVAN_PORTS "/lpt1"), "");
 #endif
     if (!c.info.empty())
         expectKvrinfo("in.kvr", "in.kvr: " + c.info);
-    if (c.before == STANDARD_OUTPUT_INTO_RAW) {
-        EXPECT_EQ(readFile("f.kvr"), ONE);
-    }
     if (!locked.empty())
         setReadOnly(locked, false);
-    for (const char* made : {c.out, "ro", "so", "f.kvr"})
-        fs::remove_all(made);
+    for (const std::string& name : listing())
+        fs::remove_all(fs::u8path(name));
 }
 
 TEST_F(InTempDir, FailuresLeaveTheOutputPathAndTheInputAsTheyWere)
@@ -694,9 +657,8 @@ static uint64_t written(long pid)
     return bytes;
 }
 
-// Disturbs a run once more than the header is written or, after shell text, once its
-// output is in place; a run that ends undisturbed, or that had replaced the older output
-// standing at a regular out when it was disturbed, is retried with a larger picture.
+// Disturbs a run once more than the header is written or, after shell text, once its output
+// is in place; a run that ended or replaced the older output first is retried, larger.
 static Outcome disturbed(const char* out, int32_t& side, const std::string& before,
                          const std::function<void(long)>& disturb)
 {
@@ -722,14 +684,11 @@ static Outcome disturbed(const char* out, int32_t& side, const std::string& befo
     }
 }
 
-// A signal mid-way, or late: the output in place and the run held at its exit by a full
-// pipe, or ignored from the start. Or the input changed by -2, 1 or 2 bytes, or (0)
-// rewritten in place with its modification time put back, a while after it was made.
+// Signals and changes to the input or to the output's name while a run writes its picture.
 TEST_F(InTempDir, DisturbedRuns)
 {
-    const std::string late = "head -c 65536 /dev/zero; ";
-    // sig: the signal sent, or 0 for a change of change bytes to the input (0: rewritten).
-    constexpr int RAW_AT_OUTPUT = 99;   // a raw picture moved to the output's name
+    const std::string late = "head -c 65536 /dev/zero; ";   // a full pipe holds the run at exit
+    constexpr int RAW_AT_OUTPUT = 99;   // change: a raw picture moved to the output's name
     const struct { const char* what; int sig, change; std::string before; int status; } cases[] = {
         {"a raw picture at the output's name, checked again before the rename", 0, RAW_AT_OUTPUT,
          "", 1},
@@ -738,7 +697,8 @@ TEST_F(InTempDir, DisturbedRuns)
         {"SIGPIPE", SIGPIPE, 0, "", 141}, {"SIGTERM after the rename", SIGTERM, 0, late, 143},
         {"SIGINT ignored from the start", SIGINT, 0, late + "trap '' INT; ", 0},
         {"input cut by 2 bytes", 0, -2, "", 1}, {"input grown by 1 byte", 0, 1, "", 1},
-        {"input grown by 2 bytes", 0, 2, "", 1}, {"input rewritten in place", 0, 0, "", 1},
+        {"input grown by 2 bytes", 0, 2, "", 1},
+        {"input rewritten in place, its modification time put back", 0, 0, "", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -771,68 +731,33 @@ TEST_F(InTempDir, DisturbedRuns)
         } else {   // too late to stop it: the new picture stays, whole
             EXPECT_EQ(fs::file_size("out.fit"), 2880 * (2 + (2ull * side * side - 1) / 2880));
         }
-        if (c.sig != 0) {
-            EXPECT_EQ(fs::file_size("in.kvr"), 88 + 2ull * side * side) << "input changed";
-        }
+        EXPECT_TRUE(c.sig == 0 || fs::file_size("in.kvr") == 88 + 2ull * side * side) << "input";
     }
-    // The output's folder renamed and a new one made, with files of a temporary's name, while
-    // the run is stopped: the picture lands in the folder the run opened, and nothing else
-    // is renamed, deleted or left behind.
+    // The output's folder renamed and a new one made while the run is stopped: the picture
+    // lands in the folder the run opened, and nothing in the new one.
     fs::create_directory("d");
     writeFile("d/out.fit", OLDER);
     int32_t side = 2048;
     const Outcome moved = disturbed("d/out.fit", side, "", [](long pid) {
         kill(pid, SIGSTOP);
-        try {   // the run goes on whatever becomes of the folders
-            if (readFile("d/out.fit") == OLDER) {
-                fs::rename("d", "d.old");
-                fs::create_directory("d");
-                for (const auto& entry : fs::directory_iterator("d.old"))   // a named temporary
-                    if (entry.path().filename().u8string()[0] == '.')
-                        writeFile("d/" + entry.path().filename().u8string(), "planted");
-                writeFile("d/.out.fit.Xq3z9A", "planted");
-            }
-        } catch (const fs::filesystem_error& error) {
-            ADD_FAILURE() << error.what();
+        std::error_code renamed, made;   // no exception: the run must go on
+        if (readFile("d/out.fit") == OLDER) {
+            fs::rename("d", "d.old", renamed);
+            EXPECT_TRUE(!renamed && fs::create_directory("d", made)) << renamed << made;
         }
         kill(pid, SIGCONT);
     });
     EXPECT_EQ(moved.status, 0);
     EXPECT_EQ(fs::file_size("d.old/out.fit"), 2880 * (2 + (2ull * side * side - 1) / 2880));
-    for (const auto& entry : fs::directory_iterator("d"))
-        EXPECT_EQ(readFile(entry.path().u8string()), "planted") << entry.path().u8string();
-    fs::remove_all("d");
-    fs::current_path("d.old");
-    expectNoLeftovers();
-    fs::current_path(dir);
-    // Standard output closed: the null device takes its number, not the input, which a run
-    // through a link to /proc/self/fd/1 would then write (never made the output here, as a
-    // faulty build would replace the system's null device).
-    writeSparsePicture("in.kvr", 8192, 8192);
-    const Outcome closed = runTorvan("in.kvr c.fit", "exec >&-; ", [](long pid) {
+    EXPECT_TRUE(fs::is_empty("d"));
+    expectNoLeftovers("d.old");
+    // Standard output closed: the null device takes its number, not the input (which a link
+    // to /proc/self/fd/1 would then lead to).
+    side = 8192;
+    EXPECT_EQ(disturbed("c.fit >&-", side, "", [](long pid) {
         std::error_code gone;
-        for (int waited = 0; waited < 10000 && written(pid) <= 2880; waited++)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_TRUE(fs::is_character_file("/proc/" + std::to_string(pid) + "/fd/1", gone));
-    });
-    EXPECT_EQ(closed.status, 0);
-    // An output FIFO without a reader holds the run until a signal ends it.
-    writeFile("in.kvr", ONE);
-    EXPECT_EQ(runTorvan("in.kvr out.fifo", "mkfifo out.fifo; ", [](long pid) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        kill(pid, SIGTERM);
-    }).status, 143);
-    EXPECT_TRUE(fs::is_fifo("out.fifo"));
-}
-
-// A device at the output path is written directly: an interrupt leaves it.
-TEST_F(InTempDir, DeviceOutputStays)
-{
-    if (mknod("null.dev", S_IFCHR | 0666, makedev(1, 3)) != 0)
-        GTEST_SKIP() << "making a device node is not permitted here: run as root for this test";
-    int32_t side = 16384;
-    EXPECT_EQ(disturbed("null.dev", side, "", [](long pid) { kill(pid, SIGTERM); }).status, 143);
-    EXPECT_EQ(fs::status("null.dev").type(), fs::file_type::character);
+    }).status, 0);
 }
 #endif
 
@@ -843,20 +768,15 @@ TEST_F(InTempDir, KilledRunLeavesNothing)
 {
     writeSparsePicture("in.kvr", 32768, 32768);
     writeFile("out.fit", OLDER);
-    std::wstring command = fs::u8path("\"" + fs::absolute(TORVAN_PATH).u8string() +
-                                      "\" in.kvr out.fit").wstring();
-    STARTUPINFOW startup = {};
-    PROCESS_INFORMATION run;
-    startup.cb = sizeof startup;
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &run));
+    const HANDLE run = (HANDLE)_wspawnl(_P_NOWAIT, fs::absolute(TORVAN_PATH).wstring().c_str(),
+                                        L"torvan", L"in.kvr", L"out.fit", nullptr);
+    ASSERT_NE(run, INVALID_HANDLE_VALUE);
     for (int waited = 0; waited < 1000 && listing().size() < 3; waited++)
         Sleep(10);
     EXPECT_EQ(listing().size(), 3u) << "the new file, beside in.kvr and out.fit";
-    TerminateProcess(run.hProcess, 1);
-    WaitForSingleObject(run.hProcess, INFINITE);
-    CloseHandle(run.hThread);
-    CloseHandle(run.hProcess);
+    TerminateProcess(run, 1);
+    WaitForSingleObject(run, INFINITE);
+    CloseHandle(run);
     for (int waited = 0; waited < 200 && listing().size() > 2; waited++)
         Sleep(10);
     EXPECT_EQ(listing(), (std::vector<std::string>{"in.kvr", "out.fit"}));
@@ -865,28 +785,21 @@ TEST_F(InTempDir, KilledRunLeavesNothing)
 #endif
 
 #ifdef TORVAN_CFITSIO
-// Every pixel of the shipped 320 x 240 sample is its input sample shifted right by 4, and
-// with -i the capture time is read as such; the file then passes fitsverify clean.
+// Every pixel of the shipped 320 x 240 sample is its input sample shifted right by 4; with
+// -i the file passes fitsverify clean, which reads DATE-OBS through the same library.
 TEST_F(InTempDir, ReferenceLibraryReadsTheSampleBack)
 {
     ASSERT_EQ(runTorvan("\"" SAMPLE_PATH "\" sample.fit -i").status, 0);
     const std::string kvr = readFile(SAMPLE_PATH);
     fitsfile* file = nullptr;
-    int status = 0, anynul = 0, year, month, day, hour, minute;
-    double second;
-    char date[FLEN_VALUE];
+    int status = 0, anynul = 0;
     std::vector<unsigned short> pixels(320 * 240);
     fits_open_file(&file, "sample.fit", READONLY, &status);
     fits_read_img(file, TUSHORT, 1, pixels.size(), nullptr, pixels.data(), &anynul, &status);
-    fits_read_key(file, TSTRING, "DATE-OBS", date, nullptr, &status);
-    fits_str2time(date, &year, &month, &day, &hour, &minute, &second, &status);
     fits_close_file(file, &status);
     ASSERT_EQ(status, 0);
     for (size_t i = 0; i < pixels.size(); i++)
         ASSERT_EQ(pixels[i], ((uint8_t)kvr[88 + 2 * i] | (uint8_t)kvr[89 + 2 * i] << 8) >> 4) << i;
-    EXPECT_EQ(std::vector<int>({year, month, day, hour, minute}),
-              std::vector<int>({2004, 10, 9, 11, 21}));
-    EXPECT_DOUBLE_EQ(second, 4.050);
     if (std::system("command -v fitsverify >/dev/null") != 0)
         GTEST_SKIP() << "fitsverify is not installed (apt-get install fitsverify)";
     EXPECT_EQ(std::system("fitsverify sample.fit | grep -q '0 warning(s) and 0 error(s)'"), 0);
