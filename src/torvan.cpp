@@ -47,13 +47,14 @@ static void printStat(FILE* console, const t_kvr_header* Header, const char* inp
             (int)Header->ssecond);
 }
 
-// Every failure's one way out: the output, whatever became of it, leaves
-// nothing behind and the output path as it was.
+// Every failure's one way out, from whatever was opened by then: the output
+// leaves nothing behind and the output path as it was.
 static int failConversion(FILE* console, const char* message, const char* path, FILE* f_in,
                           t_output* output)
 {
     printText(console, message, path);
-    fclose(f_in);
+    if (f_in != NULL)
+        fclose(f_in);
     discardOutput(output);
     return 0;
 }
@@ -86,10 +87,8 @@ static int convertFile(const char* inp, const char* out, int isoDate, FILE* cons
     int verdict, readFailed;
 
     FILE* f_in = openForReading(inp);
-    if (f_in == NULL) {
-        printText(console, MSG_OPEN, inp);
-        return 0;
-    }
+    if (f_in == NULL)
+        return failConversion(console, MSG_OPEN, inp, f_in, &output);
     setvbuf(f_in, inBuffer, _IOFBF, sizeof inBuffer);
     if (!judgeInput(f_in, &KVRheader, &before, &verdict))
         return failConversion(console, inputMessage(verdict), inp, f_in, &output);
