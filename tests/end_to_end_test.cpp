@@ -193,6 +193,12 @@ static void expectNoLeftovers(const std::string& folder = ".")
 #define FAILING_DISK(read) "exec env ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null " \
     "-P \"$PWD/in.kvr\" -e inject=read:error=EIO:when=" #read " sh -c '\"$@\"' sh "
 
+// Shell text before a run. After LATE, a full pipe holds the run at its exit, its output in place;
+// NAMED hides /proc/self/fd, so that the new picture is written under a name from the start.
+static const std::string LATE = "head -c 65536 /dev/zero; ";
+static const std::string NAMED =
+    "exec unshare -rm sh -c 'mount -t tmpfs none /proc/$$/fd && \"$@\"' sh ";
+
 // What kvrinfo says of a file: said names it, then OK or CHYBA and why.
 static void expectKvrinfo(const std::string& inp, const std::string& said)
 {
@@ -379,10 +385,7 @@ TEST_F(InTempDir, OutputLandsWhereItsPathLeads)
         // Modes: a replaced output keeps its own, a new one gets what any new file gets.
         Conversion().shell("echo older > o; chmod 645 o; ", "", "", "test $(stat -c %a o) = 645"),
         Conversion().shell("umask 077; ", "", "", "test $(stat -c %a o) = 600"),
-        // Without /proc/self/fd, a named temporary file, then as any new file.
-        Conversion().shell("umask 002; exec unshare -rm sh -c "
-                           "'mount -t tmpfs none /proc/$$/fd && \"$@\"' sh ", "", "",
-                           "test $(stat -c %a o) = 664"),
+        Conversion().shell("umask 002; " + NAMED, "", "", "test $(stat -c %a o) = 664"),
         // The access list (its mask wider than the group bits) and the attributes stay.
         Conversion().shell("echo older > o; { setfacl -m u:nobody:r,m::rw o && "
                            "setfattr -n user.night -v 7 o && getfacl -c o >acl; } 2>&- || "
@@ -658,19 +661,20 @@ static uint64_t written(long pid)
     return bytes;
 }
 
-// Disturbs a run once more than the header is written or, after shell text, once its output
-// is in place; a run that ended or replaced the older output first is retried, larger.
+// Disturbs a run once more than the header is written or, after LATE, once its output is in
+// place; a run that ended or replaced the older output first is retried, larger.
 static Outcome disturbed(const char* out, int32_t& side, const std::string& before,
                          const std::function<void(long)>& disturb)
 {
+    const bool late = before.rfind(LATE, 0) == 0;
     for (;; side *= 2) {
         const uint64_t size = 2880 * (2 + (2ull * side * side - 1) / 2880);
         writeSparsePicture("in.kvr", side, side);
         if (fs::is_regular_file(out))
             writeFile(out, OLDER);
         const Outcome run = runTorvan("in.kvr " + std::string(out), before, [&](long pid) {
-            for (int waited = 0; waited < 10000 && (before.empty() ? written(pid) <= 2880
-                                 : !fs::is_regular_file(out) || fs::file_size(out) != size);
+            for (int waited = 0; waited < 10000 && (late ? !fs::is_regular_file(out) ||
+                                 fs::file_size(out) != size : written(pid) <= 2880);
                  waited++)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             disturb(pid);
@@ -679,8 +683,7 @@ static Outcome disturbed(const char* out, int32_t& side, const std::string& befo
         std::ifstream(out, std::ios::binary).read(card, sizeof card);
         const bool replaced =
             std::string(card, sizeof card) == "SIMPLE  =" + std::string(20, ' ') + "T";
-        if (!before.empty() || (!replaced && (run.status != 0 || !fs::exists(out))) ||
-            side >= 16384)
+        if (late || (!replaced && (run.status != 0 || !fs::exists(out))) || side >= 16384)
             return run;
     }
 }
@@ -688,15 +691,15 @@ static Outcome disturbed(const char* out, int32_t& side, const std::string& befo
 // Signals and changes to the input or to the output's name while a run writes its picture.
 TEST_F(InTempDir, DisturbedRuns)
 {
-    const std::string late = "head -c 65536 /dev/zero; ";   // a full pipe holds the run at exit
     constexpr int RAW_AT_OUTPUT = 99;   // change: a raw picture moved to the output's name
     const struct { const char* what; int sig, change; std::string before; int status; } cases[] = {
         {"a raw picture at the output's name, checked again before the rename", 0, RAW_AT_OUTPUT,
          "", 1},
         {"SIGINT", SIGINT, 0, "", 130}, {"SIGTERM", SIGTERM, 0, "", 143},
         {"SIGHUP", SIGHUP, 0, "", 129}, {"SIGQUIT", SIGQUIT, 0, "", 131},
-        {"SIGPIPE", SIGPIPE, 0, "", 141}, {"SIGTERM after the rename", SIGTERM, 0, late, 143},
-        {"SIGINT ignored from the start", SIGINT, 0, late + "trap '' INT; ", 0},
+        {"SIGPIPE", SIGPIPE, 0, "", 141}, {"SIGTERM after the rename", SIGTERM, 0, LATE, 143},
+        {"SIGINT ignored from the start", SIGINT, 0, LATE + "trap '' INT; ", 0},
+        {"SIGTERM to a run writing a named temporary file", SIGTERM, 0, NAMED, 143},
         {"input cut by 2 bytes", 0, -2, "", 1}, {"input grown by 1 byte", 0, 1, "", 1},
         {"input grown by 2 bytes", 0, 2, "", 1},
         {"input rewritten in place, its modification time put back", 0, 0, "", 1},
@@ -727,7 +730,7 @@ TEST_F(InTempDir, DisturbedRuns)
             EXPECT_EQ(readFile("out.fit"), ONE);
         } else if (c.sig == 0) {
             EXPECT_EQ(run.output, BANNER + "* Nelze cist ze souboru `in.kvr'!\n" + FAILED);
-        } else if (c.before.empty()) {
+        } else if (c.before.rfind(LATE, 0) != 0) {
             EXPECT_EQ(readFile("out.fit"), OLDER) << "the older output";
         } else {   // too late to stop it: the new picture stays, whole
             EXPECT_EQ(fs::file_size("out.fit"), 2880 * (2 + (2ull * side * side - 1) / 2880));
