@@ -384,7 +384,7 @@ TEST_F(InTempDir, OutputLandsWhereItsPathLeads)
         Conversion().shell("echo older > o; ln o snap; ", "", "", "test $(cat snap) = older"),
         // Modes: a replaced output keeps its own, a new one gets what any new file gets.
         Conversion().shell("echo older > o; chmod 645 o; ", "", "", "test $(stat -c %a o) = 645"),
-        Conversion().shell("umask 077; ", "", "", "test $(stat -c %a o) = 600"),
+        Conversion().shell("umask 002; ", "", "", "test $(stat -c %a o) = 664"),
         Conversion().shell("umask 002; " + NAMED, "", "", "test $(stat -c %a o) = 664"),
         // The access list (its mask wider than the group bits) and the attributes stay.
         Conversion().shell("echo older > o; { setfacl -m u:nobody:r,m::rw o && "
@@ -755,12 +755,13 @@ TEST_F(InTempDir, DisturbedRuns)
     EXPECT_EQ(fs::file_size("d.old/out.fit"), 2880 * (2 + (2ull * side * side - 1) / 2880));
     EXPECT_TRUE(fs::is_empty("d"));
     expectNoLeftovers("d.old");
-    // Standard output closed: the null device takes its number, not the input (which a link
+    // Standard streams closed: the null device takes their numbers, not the input (which a link
     // to /proc/self/fd/1 would then lead to).
     side = 8192;
-    EXPECT_EQ(disturbed("c.fit >&-", side, "", [](long pid) {
+    EXPECT_EQ(disturbed("c.fit <&- >&- 2>&-", side, "", [](long pid) {
         std::error_code gone;
-        EXPECT_TRUE(fs::is_character_file("/proc/" + std::to_string(pid) + "/fd/1", gone));
+        for (const char* fd : {"/0", "/1", "/2"})
+            EXPECT_TRUE(fs::is_character_file("/proc/" + std::to_string(pid) + "/fd" + fd, gone));
     }).status, 0);
 }
 #endif
