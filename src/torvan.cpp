@@ -84,7 +84,7 @@ static int convertFile(const char* inp, const char* out, int isoDate, FILE* cons
     t_file_state before, after;
     t_file_identity input;
     t_output output = {};
-    int verdict, readFailed;
+    int verdict = INPUT_UNREADABLE, readFailed = 0;
 
     FILE* f_in = openForReading(inp);
     if (f_in == NULL)
