@@ -446,11 +446,11 @@ struct Failure {
     bool banner = true;
     Host host = ANY_HOST;
     std::string shell = "";   // before the run
-    const char* setup = "";   // shell text that makes more files first
+    std::string setup = "";   // shell text that makes more files first
     Failure& limited(int blocks) { limit = blocks; return posix(); }
     Failure& withoutBanner() { banner = false; return *this; }
     Failure& under(const std::string& text) { shell = text; return posix(); }
-    Failure& made(const char* text) { setup = text; return posix(); }
+    Failure& made(const std::string& text) { setup = text; return posix(); }
     Failure& posix() { host = POSIX_ONLY; return *this; }   // symbolic links, FIFOs, /proc
     Failure& windows() { host = WINDOWS_ONLY; return *this; }
 };
@@ -591,7 +591,7 @@ static void expectFailure(const Failure& c)
     case READ_ONLY_FOLDER: fs::create_directory(locked = "ro"); writeFile(c.out, OLDER); break;
     default: break;
     }
-    EXPECT_EQ(*c.setup ? std::system(c.setup) : 0, 0);
+    EXPECT_EQ(c.setup.empty() ? 0 : std::system(c.setup.c_str()), 0);
     if (!locked.empty())
         setReadOnly(locked, true);
     const auto standing = snapshot();
