@@ -146,11 +146,12 @@ static int describePicture(const char* path, int listFields, int tabbed)
     t_kvr_header header;
     t_file_state state;
     int verdict = INPUT_UNREADABLE;
-    FILE* f_in = openForReading(path);
-    int opened = f_in != NULL;
-    int converts = opened && judgeInput(f_in, &header, &state, &verdict);
+    int judged = !judgeInputPath(path, &verdict);
+    FILE* f_in = judged ? NULL : openForReading(path);
+    int opened = judged || f_in != NULL;
+    int converts = f_in != NULL && judgeInput(f_in, &header, &state, &verdict);
 
-    if (opened)
+    if (f_in != NULL)
         fclose(f_in);
     if (tabbed) {
         printTabbed(path, opened, converts ? INPUT_CONVERTS : verdict, &header, &state);
