@@ -517,7 +517,7 @@ static const Failure FAILURES[] = {
     // Refused before the picture is written (a limit would fail its writing): another user's
     // file in a sticky folder, an append-only file, another group that had access.
     Failure{picture(100, 100), "s/o.fit", NOTHING, failed(OPEN, "s/o.fit")}.limited(2)
-        .made("mkdir -m 1777 s; echo older >s/o.fit; chmod 666 s/o.fit").under(AS_DAEMON),
+        .made("mkdir -m 1777 s; echo older >s/o.fit; chmod 606 s/o.fit").under(AS_DAEMON),
     Failure{picture(100, 100), "out.fit", OLDER_FILE, failed(OPEN, "out.fit")}.limited(2)
         .made("chattr +a out.fit"),
     Failure{picture(100, 100), "out.fit", OLDER_FILE, failed(OPEN, "out.fit")}.limited(2)
@@ -729,8 +729,10 @@ static Outcome disturbed(const char* out, int32_t& side, const std::string& befo
 TEST_F(InTempDir, DisturbedRuns)
 {
     constexpr int RAW_AT_OUTPUT = 99;   // change: a raw picture moved to the output's name
+    constexpr int APPEND_ONLY = 98;     // change: the older output made append-only
     const struct { const char* what; int sig, change; std::string before; int status; } cases[] = {
         {"a raw picture moved to the output's name before the rename", 0, RAW_AT_OUTPUT, "", 1},
+        {"the older output made append-only: the rename is refused", 0, APPEND_ONLY, "", 1},
         {"SIGINT", SIGINT, 0, "", 130}, {"SIGTERM", SIGTERM, 0, "", 143},
         {"SIGHUP", SIGHUP, 0, "", 129}, {"SIGQUIT", SIGQUIT, 0, "", 131},
         {"SIGPIPE", SIGPIPE, 0, "", 141}, {"SIGTERM after the rename", SIGTERM, 0, LATE, 143},
@@ -751,6 +753,10 @@ TEST_F(InTempDir, DisturbedRuns)
             } else if (c.change == RAW_AT_OUTPUT) {
                 writeFile("f.kvr", ONE);
                 fs::rename("f.kvr", "out.fit");
+            } else if (c.change == APPEND_ONLY) {   // stopped, so that it cannot rename first
+                kill(pid, SIGSTOP);
+                EXPECT_EQ(readFile("out.fit") != OLDER || !std::system("chattr +a out.fit"), 1);
+                kill(pid, SIGCONT);
             } else if (c.change != 0) {
                 fs::resize_file("in.kvr", fs::file_size("in.kvr") + c.change);
             } else {
@@ -765,6 +771,10 @@ TEST_F(InTempDir, DisturbedRuns)
         if (c.change == RAW_AT_OUTPUT) {
             EXPECT_EQ(run.output, BANNER + failed(PICTURE, "out.fit") + FAILED);
             EXPECT_EQ(readFile("out.fit"), ONE);
+        } else if (c.change == APPEND_ONLY) {
+            EXPECT_EQ(run.output, BANNER + failed(OPEN, "out.fit") + FAILED);
+            EXPECT_EQ(readFile("out.fit"), OLDER);
+            EXPECT_EQ(std::system("chattr -a out.fit"), 0);
         } else if (c.sig == 0) {
             EXPECT_EQ(run.output, BANNER + "* Nelze cist ze souboru `in.kvr'!\n" + FAILED);
         } else if (c.before.rfind(LATE, 0) != 0) {
