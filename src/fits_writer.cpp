@@ -1,9 +1,10 @@
 #include "fits_writer.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
-#include "kvr_reader.h"
+#include "kvr_header.h"
 #include "text_rules.h"
 
 // Puts left at the start of the buffer and right so that it ends just before
@@ -112,15 +113,17 @@ static void composeCard(int number, const t_kvr_header* header, const char* inp,
     }
 }
 
-int writeHeaderCards(FILE* f_ou, const t_kvr_header* header, const char* inp, int isoDate,
-                     char* buff, char* textNumber)
+// The 36 cards, each composed in buff and placed in the block after the one before.
+void composeHeader(const t_kvr_header* header, const char* inp, int isoDate,
+                   unsigned char* block)
 {
+    char buff[CARD_LENGTH];
+    char textNumber[TEXT_NUMBER_SIZE];
+
     for (int number = 1; number <= CARD_COUNT; number++) {
         composeCard(number, header, inp, isoDate, buff, textNumber);
-        if (fwrite(buff, 1, CARD_LENGTH, f_ou) != CARD_LENGTH)
-            return 0;
+        memcpy(block + (number - 1) * CARD_LENGTH, buff, CARD_LENGTH);
     }
-    return 1;
 }
 
 static uint32_t swap_bytes(uint32_t x)
@@ -139,7 +142,7 @@ static const bool HOST_IS_LITTLE_ENDIAN = true;
 // 16-bit words, which the compiler vectorises: a little-endian host loads a
 // sample as it lies in the file and stores the swapped value, a big-endian
 // host swaps on loading and stores the value as it is.
-static void prepareDataBlock(unsigned char* block, int count)
+void composeDataBlock(unsigned char* block, int count)
 {
     for (int i = 0; i < count; i++) {
         uint16_t sample;
@@ -151,34 +154,6 @@ static void prepareDataBlock(unsigned char* block, int count)
         memcpy(block + 2 * i, &sample, sizeof sample);
     }
     memset(block + 2 * count, 0, (size_t)(BLOCK_HALF - count) * 2);
-}
-
-static int writeBlock(FILE* f_ou, const unsigned char* block)
-{
-    return fwrite(block, 2, BLOCK_HALF, f_ou) == BLOCK_HALF;
-}
-
-// Streams exactly the announced samples through one block. A short or failed
-// read sets readFailed: the input changed after its size was checked, and the
-// output must not pretend otherwise. Bytes added meanwhile show in the input's
-// state, which the job compares once the data is written.
-int writeDataBlocks(FILE* f_in, FILE* f_ou, uint64_t samples, unsigned char* block,
-                    int* readFailed)
-{
-    *readFailed = 0;
-    while (samples > 0) {
-        int count = samples < BLOCK_HALF ? (int)samples : BLOCK_HALF;
-
-        if (!readSamples(f_in, block, count)) {
-            *readFailed = 1;
-            return 0;
-        }
-        prepareDataBlock(block, count);
-        if (!writeBlock(f_ou, block))
-            return 0;
-        samples -= count;
-    }
-    return 1;
 }
 
 // One header block and the fewest data blocks that hold the samples.

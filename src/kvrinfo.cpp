@@ -5,7 +5,8 @@
 #include <cstring>
 
 #include "defs.h"
-#include "kvr_reader.h"
+#include "input_file.h"
+#include "kvr_header.h"
 #include "os_console.h"
 #include "os_files.h"
 #include "text_rules.h"
@@ -156,29 +157,25 @@ static void printTabbed(const char* path, int opened, int verdict, const t_kvr_h
 static int describePicture(const char* path, int listFields, int tabbed)
 {
     char name[PATH_BUFFER];
-    t_kvr_header header;
-    t_file_state state;
-    int verdict = INPUT_UNREADABLE;
-    int judged = !judgeInputPath(path, &verdict);
-    FILE* f_in = judged ? NULL : openForReading(path);
-    int opened = judged || f_in != NULL;
-    int converts = f_in != NULL && judgeInput(f_in, &header, &state, &verdict);
+    t_input input = {};
+    int converts = openInput(&input, path, NULL);
+    int opened = input.verdict != INPUT_UNOPENED;
+    const t_kvr_header* header = &input.header;
 
-    if (f_in != NULL)
-        fclose(f_in);
+    closeInput(&input);
     if (tabbed) {
-        printTabbed(path, opened, converts ? INPUT_CONVERTS : verdict, &header, &state);
+        printTabbed(path, opened, input.verdict, header, &input.state);
         return converts;
     }
     lineSafe(path, name, sizeof name);
     printText(stdout, "%s: %s", name, converts ? "" : "CHYBA ");
     if (converts)
-        printConvertible(&header);
+        printConvertible(header);
     else
-        printCause(opened, verdict, &header, &state);
+        printCause(opened, input.verdict, header, &input.state);
     printText(stdout, "\n");
-    if (listFields && opened && verdict >= INPUT_BROKEN_RULES)
-        printFields(&header);
+    if (listFields && input.verdict >= INPUT_BROKEN_RULES)
+        printFields(header);
     return converts;
 }
 

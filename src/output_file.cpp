@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "interrupts.h"
-#include "kvr_reader.h"
+#include "kvr_header.h"
 #include "text_rules.h"
 
 // A leftover after a power loss or SIGKILL names its output: .m31.fit.Xq3z9A
@@ -94,8 +94,10 @@ static int mayOverwrite(t_output* output)
 static int heldFileIsPicture(FILE* stream, const char* out)
 {
     t_file_state state;
+    char magic[KVR_MAGIC_LENGTH];
     FILE* standing = regularFileState(stream, &state) ? openForReading(out) : NULL;
-    int picture = standing != NULL && beginsAsKvr(standing);
+    int picture = standing != NULL &&
+                  isKvrMagic(magic, fread(magic, 1, sizeof magic, standing));
 
     if (standing != NULL)
         fclose(standing);
@@ -135,14 +137,12 @@ static int openHeld(t_output* output, int fd, const char* out)
     return !heldFileIsPicture(output->stream, out) || fail(output, OUTPUT_IS_PICTURE);
 }
 
-int openOutput(t_output* output, const char* out, uint64_t size, const t_file_identity* input)
+int openOutput(t_output* output, const char* out, uint64_t size, const t_file_identity* input,
+               char* buffer)
 {
-    static char outBuffer[STREAM_BUFFER];
     int fd = heldDescriptor(out);
 
     output->input = *input;
-    ignoreFileSizeLimit();
-    catchInterrupts();
     if (isForbiddenOutput(out))
         return fail(output, OUTPUT_UNOPENED);
     if (pathIsFile(out, input))
@@ -158,7 +158,7 @@ int openOutput(t_output* output, const char* out, uint64_t size, const t_file_id
     } else if (!openBeside(output, out)) {
         return 0;
     }
-    setvbuf(output->stream, outBuffer, _IOFBF, sizeof outBuffer);
+    setvbuf(output->stream, buffer, _IOFBF, STREAM_BUFFER);
     if (!output->direct)
         reserveSpace(output->stream, size);
     return 1;

@@ -19,14 +19,27 @@ constexpr int TEMPORARY_NAME_SIZE = 256;
 // Why a call on the output failed, for the job to say.
 enum t_output_failure { OUTPUT_UNOPENED, OUTPUT_UNWRITABLE, OUTPUT_IS_INPUT, OUTPUT_IS_PICTURE };
 
-// All zero is an output not yet opened.
+// An output's life, from all zero (nothing open) to discarded (nothing open
+// again, nothing armed):
+// - direct: a device, a FIFO or a descriptor the run holds; stream open,
+//   written in place. Commit flushes and closes it; discard closes it.
+// - writing: the folder held, stream open on the new file, which is either
+//   unnamed (temporary empty) or made under temporary from the start, the
+//   interrupt cleanup then armed for it. Nothing of the older output is
+//   touched.
+// - named: committing; stream closed, the file's own handle kept, temporary
+//   linked or made and armed. Only the rename comes next.
+// - committed or discarded: the folder closed, temporary empty, nothing
+//   armed; a second discard does nothing.
+// Any failure in any state leads to discarded: the temporary removed, the
+// older output as it was.
 struct t_output {
     FILE* stream;
     int direct;                    // written in place, never deleted
     int unnamed;                   // without a name until complete
     int held;                      // the folder is open
     int ownerKept;                 // the new file has the owner and group of the older one
-    int keeping;                   // kept is open: the stream is closed, the rename to come
+    int keeping;                   // kept is open: named, the rename to come
     t_kept kept;
     int failure;                   // t_output_failure, after a call that failed
     t_file_identity input;         // the file the output never replaces
@@ -36,8 +49,10 @@ struct t_output {
     char temporary[TEMPORARY_NAME_SIZE];   // the new file's name meanwhile, or empty
 };
 
-// Opens the output for a picture of size bytes read from the file input.
-int openOutput(t_output* output, const char* out, uint64_t size, const t_file_identity* input);
+// Opens the output for a picture of size bytes read from the file input,
+// writing through buffer (STREAM_BUFFER bytes).
+int openOutput(t_output* output, const char* out, uint64_t size, const t_file_identity* input,
+               char* buffer);
 // Closes the output and gives it its name.
 int commitOutput(t_output* output);
 // Leaves nothing of an output that is not committed; safe to repeat, and

@@ -1,14 +1,16 @@
 // TORVAN: converts one KVR version 2 picture into a FITS file.
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "conversion.h"
 #include "defs.h"
 #include "fits_writer.h"
-#include "kvr_reader.h"
+#include "interrupts.h"
+#include "kvr_header.h"
 #include "os_console.h"
 #include "os_files.h"
-#include "output_file.h"
 
 static const char VERSION[] = TORVAN_VERSION " (09/10/2004)";
 
@@ -47,72 +49,44 @@ static void printStat(FILE* console, const t_kvr_header* Header, const char* inp
             (int)Header->ssecond);
 }
 
-// Every failure's one way out, from whatever was opened by then: the output
-// leaves nothing behind and the output path as it was.
-static int failConversion(FILE* console, const char* message, const char* path, FILE* f_in,
-                          t_output* output)
+// Each failure's message, with the path it names.
+static void printFailure(FILE* console, const t_conversion* job)
 {
+    const char* message = MSG_OPEN;
+    const char* path = job->out;
+
+    switch (job->failure) {
+    case FAILED_INPUT_OPEN: path = job->inp; break;
+    case FAILED_INPUT_READ: message = MSG_READ, path = job->inp; break;
+    case FAILED_INPUT_FORMAT: message = MSG_FORMAT, path = job->inp; break;
+    case FAILED_OUTPUT_WRITE: message = MSG_WRITE; break;
+    case FAILED_OUTPUT_IS_INPUT: message = MSG_SAME; break;
+    case FAILED_OUTPUT_IS_PICTURE: message = MSG_PICTURE; break;
+    default: break;
+    }
     printText(console, message, path);
-    if (f_in != NULL)
-        fclose(f_in);
-    discardOutput(output);
-    return 0;
 }
 
-// A folder cannot be read as a picture; anything else that is no regular
-// file has no size to match.
-static const char* inputMessage(int verdict)
-{
-    return verdict == INPUT_FOLDER || verdict == INPUT_UNREADABLE ? MSG_READ : MSG_FORMAT;
-}
-
-static const char* outputMessage(const t_output* output)
-{
-    static const char* const MESSAGES[] = {MSG_OPEN, MSG_WRITE, MSG_SAME, MSG_PICTURE};
-    return MESSAGES[output->failure];
-}
-
-// The input is judged in full before the output path is touched, and the
-// output takes its name only once every byte of it is written.
+// The conversion's room is half a MiB: from the heap, as nothing large lives
+// on the stack.
 static int convertFile(const char* inp, const char* out, int isoDate, FILE* console)
 {
-    static char inBuffer[STREAM_BUFFER];
-    t_kvr_header KVRheader;
-    char buff[CARD_LENGTH];
-    char textNumber[TEXT_NUMBER_SIZE];
-    unsigned char block[FITS_BLOCK];
-    t_file_state before, after;
-    t_file_identity input;
-    t_output output = {};
-    int verdict = INPUT_UNREADABLE, readFailed = 0;
+    t_conversion* job = (t_conversion*)calloc(1, sizeof *job);
 
-    if (!judgeInputPath(inp, &verdict))
-        return failConversion(console, inputMessage(verdict), inp, NULL, &output);
-    FILE* f_in = openForReading(inp);
-    if (f_in == NULL)
-        return failConversion(console, MSG_OPEN, inp, f_in, &output);
-    setvbuf(f_in, inBuffer, _IOFBF, sizeof inBuffer);
-    if (!judgeInput(f_in, &KVRheader, &before, &verdict))
-        return failConversion(console, inputMessage(verdict), inp, f_in, &output);
-    if (!fileIdentity(f_in, &input) ||
-        !openOutput(&output, out, fitsSize(sampleCount(&KVRheader)), &input))
-        return failConversion(console, outputMessage(&output), out, f_in, &output);
-
-    if (!writeHeaderCards(output.stream, &KVRheader, inp, isoDate, buff, textNumber))
-        return failConversion(console, MSG_WRITE, out, f_in, &output);
-    if (!writeDataBlocks(f_in, output.stream, sampleCount(&KVRheader), block, &readFailed))
-        return failConversion(console, readFailed ? MSG_READ : MSG_WRITE,
-                              readFailed ? inp : out, f_in, &output);
-    // A picture rewritten meanwhile, even to the same size, is not the one read.
-    if (!regularFileState(f_in, &after) || !sameFileState(&before, &after))
-        return failConversion(console, MSG_READ, inp, f_in, &output);
-
-    // Success is only reported once every byte is out under the output's name.
-    if (!commitOutput(&output))
-        return failConversion(console, outputMessage(&output), out, f_in, &output);
-    printStat(console, &KVRheader, inp, out);
-    fclose(f_in);
-    return 1;
+    if (job == NULL) {
+        printText(console, MSG_OPEN, inp);
+        return 0;
+    }
+    job->inp = inp;
+    job->out = out;
+    job->isoDate = isoDate;
+    int converted = convertPicture(job);
+    if (converted)
+        printStat(console, &job->input.header, inp, out);
+    else
+        printFailure(console, job);
+    free(job);
+    return converted;
 }
 
 // Whether standard output or error is the input; aside is then the other one,
@@ -170,6 +144,8 @@ int main(int argc, char* argv[])
         printHelp();
         return 0;
     }
+    catchInterrupts();
+    ignoreFileSizeLimit();
     if (!convertFile(argv[1], argv[2], isoDate, console)) {
         printText(console, MSG_FAILED);
         return 1;

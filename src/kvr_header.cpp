@@ -1,6 +1,7 @@
-#include "kvr_reader.h"
+#include "kvr_header.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 static const char KVR_MAGIC[] = "KVR";
@@ -14,52 +15,30 @@ static int32_t decodeInt32(const unsigned char* bytes)
     return (int32_t)value;
 }
 
-static int readBytes(FILE* f_in, void* field, size_t size)
+// Field by field at its offset in the file; the texts get their terminating zero.
+void decodeHeader(const unsigned char* bytes, t_kvr_header* header)
 {
-    return fread(field, 1, size, f_in) == size;
-}
-
-static int readInt32(FILE* f_in, int32_t* field)
-{
-    unsigned char bytes[4];
-
-    if (!readBytes(f_in, bytes, sizeof bytes))
-        return 0;
-    *field = decodeInt32(bytes);
-    return 1;
-}
-
-int readHeader(FILE* f_in, t_kvr_header* header)
-{
+    memcpy(header->tri, bytes, KVR_MAGIC_LENGTH);
     header->tri[KVR_MAGIC_LENGTH] = '\0';
+    header->version = decodeInt32(bytes + 3);
+    header->compressed = (char)bytes[7];
+    header->compr_eng_ver = decodeInt32(bytes + 8);
+    memcpy(header->copyright, bytes + 12, KVR_SIGNATURE_LENGTH);
     header->copyright[KVR_SIGNATURE_LENGTH] = '\0';
-
-    return readBytes(f_in, header->tri, KVR_MAGIC_LENGTH) &&
-           readInt32(f_in, &header->version) &&
-           readBytes(f_in, &header->compressed, 1) &&
-           readInt32(f_in, &header->compr_eng_ver) &&
-           readBytes(f_in, header->copyright, KVR_SIGNATURE_LENGTH) &&
-           readInt32(f_in, &header->ruva_width) &&
-           readInt32(f_in, &header->ruva_height) &&
-           readInt32(f_in, &header->year) &&
-           readInt32(f_in, &header->month) &&
-           readInt32(f_in, &header->day) &&
-           readInt32(f_in, &header->hour) &&
-           readInt32(f_in, &header->minute) &&
-           readInt32(f_in, &header->second) &&
-           readInt32(f_in, &header->ssecond);
+    header->ruva_width = decodeInt32(bytes + 52);
+    header->ruva_height = decodeInt32(bytes + 56);
+    header->year = decodeInt32(bytes + 60);
+    header->month = decodeInt32(bytes + 64);
+    header->day = decodeInt32(bytes + 68);
+    header->hour = decodeInt32(bytes + 72);
+    header->minute = decodeInt32(bytes + 76);
+    header->second = decodeInt32(bytes + 80);
+    header->ssecond = decodeInt32(bytes + 84);
 }
 
 int isKvrMagic(const char* bytes, size_t length)
 {
     return length == KVR_MAGIC_LENGTH && memcmp(bytes, KVR_MAGIC, length) == 0;
-}
-
-int beginsAsKvr(FILE* f)
-{
-    char magic[KVR_MAGIC_LENGTH];
-
-    return isKvrMagic(magic, fread(magic, 1, sizeof magic, f));
 }
 
 // Every field of the header and what a picture that converts holds in it.
@@ -115,30 +94,11 @@ int testHeader(const t_kvr_header* header)
     return 1;
 }
 
-int judgeInputPath(const char* path, int* verdict)
+int judgeHeader(const t_kvr_header* header, uint64_t size)
 {
-    int kind = fileKind(path);
-
-    if (kind == KIND_FOLDER)
-        *verdict = INPUT_FOLDER;
-    else if (kind == KIND_SPECIAL)
-        *verdict = INPUT_SPECIAL;
-    return kind != KIND_FOLDER && kind != KIND_SPECIAL;
-}
-
-int judgeInput(FILE* f_in, t_kvr_header* header, t_file_state* state, int* verdict)
-{
-    if (!regularFileState(f_in, state))
-        *verdict = isFolder(f_in) ? INPUT_FOLDER : INPUT_SPECIAL;
-    else if (!readHeader(f_in, header))
-        *verdict = INPUT_UNREADABLE;
-    else if (!testHeader(header))
-        *verdict = INPUT_BROKEN_RULES;
-    else if (!sizeMatches(header, state->size))
-        *verdict = INPUT_WRONG_SIZE;
-    else
-        *verdict = INPUT_CONVERTS;
-    return *verdict == INPUT_CONVERTS;
+    if (!testHeader(header))
+        return INPUT_BROKEN_RULES;
+    return sizeMatches(header, size) ? INPUT_CONVERTS : INPUT_WRONG_SIZE;
 }
 
 void captureTime(const t_kvr_header* h, char* text, size_t size)
@@ -164,9 +124,4 @@ uint64_t expectedInputSize(const t_kvr_header* header)
 int sizeMatches(const t_kvr_header* header, uint64_t inp_size)
 {
     return inp_size == expectedInputSize(header);
-}
-
-int readSamples(FILE* f_in, unsigned char* block, int count)
-{
-    return fread(block, KVR_SAMPLE_SIZE, count, f_in) == (size_t)count;
 }
