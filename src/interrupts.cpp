@@ -9,45 +9,69 @@
 #include <unistd.h>
 #endif
 
-// A handler sees nothing of the job, so this is the one state outside it: the
-// file to delete, which the job keeps until it disarms. Reading it in a
-// handler is allowed because it is lock-free.
-static std::atomic<const t_folder*> cleanupFolder(nullptr);
-static std::atomic<const char*> cleanupName(nullptr);
+// A handler sees nothing of the jobs, so this is the one state outside them:
+// the temporaries to delete, each kept by its job until released. Reading it
+// in a handler is allowed because it is lock-free.
+struct t_cleanup {
+    std::atomic<const t_folder*> folder;
+    std::atomic<const char*> name;   // nullptr: free; CLAIMED: being made
+};
+static t_cleanup cleanups[MOST_IN_FLIGHT];
+static const char CLAIMED[] = "";
 static_assert(std::atomic<const char*>::is_always_lock_free, "a handler may not take a lock");
 static_assert(std::atomic<const t_folder*>::is_always_lock_free, "a handler may not take a lock");
 
-// The name last: a handler that sees it sees its folder too.
-static void setCleanup(const t_folder* folder, const char* name)
+t_cleanup* claimCleanup()
 {
-    cleanupFolder = folder;
-    cleanupName = name;
+    for (t_cleanup& cleanup : cleanups) {
+        const char* free = nullptr;
+        if (cleanup.name.compare_exchange_strong(free, CLAIMED))
+            return &cleanup;
+    }
+    return nullptr;
 }
 
-// The handlers stay installed: with nothing to delete, they end the run as
-// the default would.
-void disarmInterruptCleanup()
+// The name last: a handler that sees it sees its folder too.
+void armCleanup(t_cleanup* cleanup, const t_folder* folder, const char* name)
 {
-    cleanupName = nullptr;
+    cleanup->folder = folder;
+    cleanup->name = name;
+}
+
+void releaseCleanup(t_cleanup* cleanup)
+{
+    if (cleanup != nullptr)
+        cleanup->name = nullptr;
+}
+
+// A claimed entry belongs to another thread, which holds interrupts while it
+// makes its temporary: it is armed or released within a few system calls.
+static int removeArmed()
+{
+    int removed = 0;
+
+    for (t_cleanup& cleanup : cleanups) {
+        const char* name;
+        while ((name = cleanup.name) == CLAIMED) {
+        }
+        if (name != nullptr) {
+            removeInFolder(cleanup.folder, name);
+            removed = 1;
+        }
+    }
+    return removed;
 }
 
 #ifdef _WIN32
 
-static SRWLOCK holdLock = SRWLOCK_INIT;
-
 // Runs in a thread of its own. TerminateProcess ends the run without the
-// runtime's exit work, which could wait for a stream the job holds locked.
+// runtime's exit work, which could wait for a stream a job holds locked.
 static BOOL WINAPI onConsoleEvent(DWORD event)
 {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
         return FALSE;
-    AcquireSRWLockExclusive(&holdLock);
-    const char* name = cleanupName;
-    if (name == nullptr) {
-        ReleaseSRWLockExclusive(&holdLock);
+    if (!removeArmed())
         return FALSE;
-    }
-    removeInFolder(cleanupFolder, name);
     TerminateProcess(GetCurrentProcess(), 1);
     return TRUE;
 }
@@ -57,19 +81,13 @@ void catchInterrupts()
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
-void armInterruptCleanup(const t_folder* folder, const char* name)
-{
-    setCleanup(folder, name);
-}
-
+// The handler's own thread waits for a claimed entry: nothing to hold.
 void holdInterrupts()
 {
-    AcquireSRWLockExclusive(&holdLock);
 }
 
 void releaseInterrupts()
 {
-    ReleaseSRWLockExclusive(&holdLock);
 }
 
 void ignoreFileSizeLimit()
@@ -81,15 +99,12 @@ void ignoreFileSizeLimit()
 // Every signal that ends a process by default and can be caught.
 static const int INTERRUPTS[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGPIPE, SIGALRM,
                                  SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
-static sigset_t heldMask;
+static thread_local sigset_t heldMask;
 
 // Async-signal-safe calls only.
 static void onInterrupt(int sig)
 {
-    const char* name = cleanupName;
-
-    if (name != nullptr)
-        removeInFolder(cleanupFolder, name);
+    removeArmed();
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -99,11 +114,6 @@ static void fillInterrupts(sigset_t* set)
     sigemptyset(set);
     for (int sig : INTERRUPTS)
         sigaddset(set, sig);
-}
-
-void armInterruptCleanup(const t_folder* folder, const char* name)
-{
-    setCleanup(folder, name);
 }
 
 // A signal ignored from the start (a background job's SIGINT, nohup's SIGHUP)
@@ -119,17 +129,19 @@ void catchInterrupts()
             sigaction(sig, &action, nullptr);
 }
 
+// This thread's mask: with threads, another one may take the signal, and
+// its handler then waits for the entry this one has claimed.
 void holdInterrupts()
 {
     sigset_t interrupts;
 
     fillInterrupts(&interrupts);
-    sigprocmask(SIG_BLOCK, &interrupts, &heldMask);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &heldMask);
 }
 
 void releaseInterrupts()
 {
-    sigprocmask(SIG_SETMASK, &heldMask, nullptr);
+    pthread_sigmask(SIG_SETMASK, &heldMask, nullptr);
 }
 
 void ignoreFileSizeLimit()

@@ -50,7 +50,9 @@ static int nameTemporary(t_output* output)
     int named = 0;
 
     holdInterrupts();
-    for (int attempt = 0; !named && attempt < MOST_ATTEMPTS; attempt++) {
+    output->cleanup = claimCleanup();
+    for (int attempt = 0; output->cleanup != NULL && !named && attempt < MOST_ATTEMPTS;
+         attempt++) {
         chooseTemporaryName(output, attempt);
         if (output->unnamed)
             named = linkUnnamed(output->kept, &output->folder, output->temporary);
@@ -59,10 +61,13 @@ static int nameTemporary(t_output* output)
         if (!named && errno != EEXIST)
             break;
     }
-    if (named)
-        armInterruptCleanup(&output->folder, output->temporary);
-    else
+    if (named) {
+        armCleanup(output->cleanup, &output->folder, output->temporary);
+    } else {
+        releaseCleanup(output->cleanup);
+        output->cleanup = NULL;
         output->temporary[0] = '\0';
+    }
     releaseInterrupts();
     return named;
 }
@@ -205,7 +210,8 @@ int commitOutput(t_output* output)
         return fail(output, OUTPUT_UNWRITABLE);
     if (!replaceInFolder(&output->folder, output->kept, output->temporary, output->name))
         return failRename(output);
-    disarmInterruptCleanup();
+    releaseCleanup(output->cleanup);
+    output->cleanup = NULL;
     output->temporary[0] = '\0';
     discardOutput(output);
     return 1;
@@ -218,7 +224,8 @@ void discardOutput(t_output* output)
     output->stream = NULL;
     if (output->temporary[0] != '\0') {
         removeInFolder(&output->folder, output->temporary);
-        disarmInterruptCleanup();
+        releaseCleanup(output->cleanup);
+        output->cleanup = NULL;
         output->temporary[0] = '\0';
     }
     if (output->keeping)

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "defs.h"
+#include "interrupts.h"
 #include "os_files.h"
 
 // A leftover's name: a dot, at most 200 bytes of the output's name, a dot
@@ -47,6 +48,7 @@ struct t_output {
     char target[PATH_BUFFER];      // that file's path
     const char* name;              // its name in the folder
     char temporary[TEMPORARY_NAME_SIZE];   // the new file's name meanwhile, or empty
+    t_cleanup* cleanup;            // armed for temporary, while it is not empty
 };
 
 // Opens the output for a picture of size bytes read from the file input,
