@@ -3,90 +3,28 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "defs.h"
 #include "input_file.h"
 #include "kvr_header.h"
+#include "night.h"
 #include "os_console.h"
 #include "os_files.h"
 #include "text_rules.h"
+#include "verdict_text.h"
 
 static void printHelp()
 {
     printText(stdout, "kvrinfo (TORVAN %s): Rekne o kazdem obrazku KVR, zda jej TORVAN prevede.\n\n",
               TORVAN_VERSION);
-    printText(stdout, "Pouziti:  kvrinfo [-p] [-t] <[cesta]soubor.kvr>...\n\n");
+    printText(stdout, "Pouziti:  kvrinfo [-p] [-t] <[cesta]soubor.kvr | slozka>...\n\n");
     printText(stdout, "  Radek na soubor: `OK sirka x vyska, cas porizeni', nebo `CHYBA' a proc.\n");
     printText(stdout, "  [-p]: vypise i kazde pole hlavicky s jeho pravidlem\n");
     printText(stdout, "  [-t]: pole oddelena tabulatorem: verdikt, sirka, vyska, cas, proc, jmeno\n");
     printText(stdout, "  [-h]: tato napoveda\n");
     printText(stdout, "  Navratova hodnota 0, kdyz TORVAN prevede kazdy soubor, jinak 1.\n\n");
-}
-
-// A text field in quotes, each byte outside printable ASCII as \xNN; a number in decimal.
-static void printValue(const t_header_rule* rule, const t_kvr_header* header)
-{
-    char quoted[4 * KVR_SIGNATURE_LENGTH + 3];
-
-    if (rule->length == 0) {
-        printText(stdout, "%" PRId32, ruleNumber(rule, header));
-        return;
-    }
-    quotedBytes((const unsigned char*)header + rule->offset, rule->length, quoted, sizeof quoted);
-    printText(stdout, "%s", quoted);
-}
-
-static void printRule(const t_header_rule* rule, const t_kvr_header* header)
-{
-    printText(stdout, "%s ", rule->name);
-    printValue(rule, header);
-    if (rule->length > 0)
-        printText(stdout, " (povoleno \"%s\")", rule->text);
-    else if (rule->low == INT32_MIN && rule->high == INT32_MAX)
-        printText(stdout, " (povoleno cokoli)");
-    else if (rule->low == rule->high)
-        printText(stdout, " (povoleno %" PRId32 ")", rule->low);
-    else
-        printText(stdout, " (povoleno %" PRId32 " az %" PRId32 ")", rule->low, rule->high);
-}
-
-// The broken rules, or the first alone when it is the magic: then the file
-// is no KVR picture at all and the rest says nothing.
-static void printBrokenRules(const t_kvr_header* header)
-{
-    int count;
-    const t_header_rule* rules = headerRules(&count);
-    const char* separator = "";
-
-    if (!ruleHolds(&rules[0], header)) {
-        printText(stdout, "neni obrazek KVR: ");
-        printRule(&rules[0], header);
-        return;
-    }
-    for (int i = 0; i < count; i++) {
-        if (ruleHolds(&rules[i], header))
-            continue;
-        printText(stdout, "%s", separator);
-        printRule(&rules[i], header);
-        separator = "; ";
-    }
-}
-
-static void printSizes(const t_kvr_header* header, uint64_t size)
-{
-    uint64_t announced = expectedInputSize(header);
-
-    printText(stdout, "velikost %" PRIu64 " B, hlavicka ohlasuje %" PRIu64 " B: %s %" PRIu64 " B",
-              size, announced, size < announced ? "chybi" : "prebyva",
-              size < announced ? announced - size : size - announced);
-}
-
-static void printConvertible(const t_kvr_header* h)
-{
-    printText(stdout, "OK %" PRId32 " x %" PRId32 ", %02" PRId32 ".%02" PRId32 ".%04" PRId32
-              " %02" PRId32 ":%02" PRId32 ":%02" PRId32 ".%03" PRId32,
-              h->ruva_width, h->ruva_height, h->day, h->month, h->year, h->hour, h->minute,
-              h->second, h->ssecond);
 }
 
 static void printFields(const t_kvr_header* header)
@@ -95,28 +33,23 @@ static void printFields(const t_kvr_header* header)
     const t_header_rule* rules = headerRules(&count);
 
     for (int i = 0; i < count; i++) {
-        printText(stdout, "  ");
-        printRule(&rules[i], header);
-        printText(stdout, ": %s\n", ruleHolds(&rules[i], header) ? "OK" : "CHYBA");
+        char words[VERDICT_TEXT_SIZE];
+        t_text rule = {words, sizeof words, 0};
+        ruleText(&rule, &rules[i], header);
+        printText(stdout, "  %s: %s\n", words, ruleHolds(&rules[i], header) ? "OK" : "CHYBA");
     }
 }
 
 // Why a picture does not convert; what it is when it does.
-static void printCause(int opened, int verdict, const t_kvr_header* header,
-                       const t_file_state* state)
+static void verdictText(const t_input* input, char* words, size_t size)
 {
-    if (!opened)
-        printText(stdout, "nelze otevrit");
-    else if (verdict == INPUT_FOLDER || verdict == INPUT_SPECIAL)
-        printText(stdout, "neni obycejny soubor");
-    else if (verdict == INPUT_UNREADABLE && state->size < KVR_HEADER_SIZE)
-        printText(stdout, "kratsi nez hlavicka: %" PRIu64 " B z %d B", state->size, KVR_HEADER_SIZE);
-    else if (verdict == INPUT_UNREADABLE)
-        printText(stdout, "nelze cist");
-    else if (verdict == INPUT_BROKEN_RULES)
-        printBrokenRules(header);
-    else if (verdict == INPUT_WRONG_SIZE)
-        printSizes(header, state->size);
+    t_text text = {words, size, 0};
+
+    words[0] = '\0';
+    if (input->verdict == INPUT_CONVERTS)
+        convertibleText(&text, &input->header);
+    else
+        causeText(&text, input);
 }
 
 // Every byte of a name, one record per line whatever it holds.
@@ -133,49 +66,44 @@ static void printField(const char* text)
 // For scripts: the verdict, width, height, capture time, cause and name, each
 // after a tab, one file per line: the name's tabs, line breaks and other
 // control bytes escaped.
-static void printTabbed(const char* path, int opened, int verdict, const t_kvr_header* header,
-                        const t_file_state* state)
+static void printTabbed(const char* path, const t_input* input)
 {
-    char taken[CARD_LENGTH] = "";
+    char taken[CARD_LENGTH] = "", cause[VERDICT_TEXT_SIZE] = "";
+    t_text text = {cause, sizeof cause, 0};
 
-    printText(stdout, "%s\t", verdict == INPUT_CONVERTS ? "OK" : "CHYBA");
-    if (opened && verdict >= INPUT_BROKEN_RULES) {
-        captureTime(header, taken, sizeof taken);
-        printText(stdout, "%" PRId32 "\t%" PRId32, header->ruva_width, header->ruva_height);
+    printText(stdout, "%s\t", input->verdict == INPUT_CONVERTS ? "OK" : "CHYBA");
+    if (input->verdict >= INPUT_BROKEN_RULES) {
+        captureTime(&input->header, taken, sizeof taken);
+        printText(stdout, "%" PRId32 "\t%" PRId32, input->header.ruva_width,
+                  input->header.ruva_height);
     } else {
         printText(stdout, "\t");
     }
-    printText(stdout, "\t%s\t", taken);
-    if (verdict != INPUT_CONVERTS)
-        printCause(opened, verdict, header, state);
-    printText(stdout, "\t");
+    if (input->verdict != INPUT_CONVERTS)
+        causeText(&text, input);
+    printText(stdout, "\t%s\t%s\t", taken, cause);
     printField(path);
     printText(stdout, "\n");
 }
 
 // Judges the picture as the converter does and says so: 1 when it converts.
-static int describePicture(const char* path, int listFields, int tabbed)
+// A folder that cannot be listed is a file that cannot be opened.
+static int describePicture(const char* path, int listable, int listFields, int tabbed)
 {
-    char name[PATH_BUFFER];
+    char name[PATH_BUFFER], words[VERDICT_TEXT_SIZE];
     t_input input = {};
-    int converts = openInput(&input, path, NULL);
-    int opened = input.verdict != INPUT_UNOPENED;
-    const t_kvr_header* header = &input.header;
+    int converts = listable && openInput(&input, path, NULL);
 
     closeInput(&input);
     if (tabbed) {
-        printTabbed(path, opened, input.verdict, header, &input.state);
+        printTabbed(path, &input);
         return converts;
     }
     lineSafe(path, name, sizeof name);
-    printText(stdout, "%s: %s", name, converts ? "" : "CHYBA ");
-    if (converts)
-        printConvertible(header);
-    else
-        printCause(opened, input.verdict, header, &input.state);
-    printText(stdout, "\n");
+    verdictText(&input, words, sizeof words);
+    printText(stdout, "%s: %s%s\n", name, converts ? "" : "CHYBA ", words);
     if (listFields && input.verdict >= INPUT_BROKEN_RULES)
-        printFields(header);
+        printFields(&input.header);
     return converts;
 }
 
@@ -209,9 +137,15 @@ int main(int argc, char* argv[])
         printHelp();
         return 1;
     }
-    for (; i < argc; i++)
-        if (!describePicture(argv[i], listFields, tabbed))
-            allConvert = 0;
+    for (; i < argc; i++) {
+        std::vector<std::string> pictures;
+        int listable = collectPictures(argv[i], &pictures);
+        if (!listable)
+            pictures.push_back(argv[i]);
+        for (const std::string& picture : pictures)
+            if (!describePicture(picture.c_str(), listable, listFields, tabbed))
+                allConvert = 0;
+    }
     // The report is the result: one that did not reach its reader is a failure.
     return allConvert && fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;
 }

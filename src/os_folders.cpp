@@ -1,0 +1,179 @@
+#include "os_folders.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#ifdef _WIN32
+
+static int toWide(const char* text, wchar_t* wide, int size)
+{
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide, size) > 0;
+}
+
+static std::string toUtf8(const wchar_t* wide)
+{
+    char text[4 * MAX_PATH];
+
+    return WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, NULL, NULL) > 0
+           ? std::string(text) : std::string();
+}
+
+// The files, not folders, that pattern matches; their names after folder.
+static int findFiles(const char* pattern, const std::string& folder,
+                     std::vector<std::string>* names)
+{
+    wchar_t wide[32768];
+    WIN32_FIND_DATAW found;
+
+    if (!toWide(pattern, wide, 32768))
+        return 0;
+    HANDLE search = FindFirstFileExW(wide, FindExInfoBasic, &found, FindExSearchNameMatch, NULL, 0);
+    if (search == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        std::string name = toUtf8(found.cFileName);
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !name.empty())
+            names->push_back(folder + name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return 1;
+}
+
+static std::string folderPart(const std::string& path)
+{
+    size_t end = path.find_last_of("/\\:");
+    return end == std::string::npos ? std::string() : path.substr(0, end + 1);
+}
+
+int isFolderPath(const char* path)
+{
+    wchar_t wide[32768];
+    DWORD attributes = toWide(path, wide, 32768) ? GetFileAttributesW(wide)
+                                                 : INVALID_FILE_ATTRIBUTES;
+
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int listFolder(const char* path, std::vector<std::string>* names)
+{
+    std::string folder = path;
+
+    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\')
+        folder += '\\';
+    return findFiles((folder + "*").c_str(), folder, names);
+}
+
+// cmd hands * and ? over as they are.
+int expandWildcards(const char* pattern, std::vector<std::string>* paths)
+{
+    size_t before = paths->size();
+
+    if (strpbrk(pattern, "*?") == NULL || !findFiles(pattern, folderPart(pattern), paths) ||
+        paths->size() == before)
+        paths->push_back(pattern);
+    std::sort(paths->begin() + before, paths->end());
+    return 1;
+}
+
+int makeFolders(const char* path)
+{
+    wchar_t wide[32768];
+    std::string prefix;
+
+    for (const char* c = path; ; c++) {
+        if ((*c == '/' || *c == '\\' || *c == '\0') && !prefix.empty() && prefix.back() != ':' &&
+            toWide(prefix.c_str(), wide, 32768) && !CreateDirectoryW(wide, NULL) &&
+            GetLastError() != ERROR_ALREADY_EXISTS)
+            return 0;
+        if (*c == '\0')
+            break;
+        prefix += *c;
+    }
+    return isFolderPath(path);
+}
+
+int isTerminal(FILE* stream)
+{
+    DWORD mode;
+
+    return GetConsoleMode((HANDLE)_get_osfhandle(_fileno(stream)), &mode) != 0;
+}
+
+int pathExists(const char* path)
+{
+    wchar_t wide[32768];
+
+    return toWide(path, wide, 32768) && GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES;
+}
+
+#else
+
+int isFolderPath(const char* path)
+{
+    struct stat info;
+
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int listFolder(const char* path, std::vector<std::string>* names)
+{
+    DIR* folder = opendir(path);
+    std::string prefix = path;
+    struct stat info;
+
+    if (folder == NULL)
+        return 0;
+    if (!prefix.empty() && prefix.back() != '/')
+        prefix += '/';
+    for (struct dirent* entry; (entry = readdir(folder)) != NULL;)
+        if (fstatat(dirfd(folder), entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode))
+            names->push_back(prefix + entry->d_name);
+    closedir(folder);
+    return 1;
+}
+
+// The shell has expanded them.
+int expandWildcards(const char* pattern, std::vector<std::string>* paths)
+{
+    paths->push_back(pattern);
+    return 1;
+}
+
+int makeFolders(const char* path)
+{
+    std::string prefix;
+
+    for (const char* c = path; ; c++) {
+        if ((*c == '/' || *c == '\0') && !prefix.empty() && mkdir(prefix.c_str(), 0777) != 0 &&
+            errno != EEXIST)
+            return 0;
+        if (*c == '\0')
+            break;
+        prefix += *c;
+    }
+    return isFolderPath(path);
+}
+
+int isTerminal(FILE* stream)
+{
+    return isatty(fileno(stream));
+}
+
+int pathExists(const char* path)
+{
+    struct stat info;
+
+    return lstat(path, &info) == 0;
+}
+
+#endif

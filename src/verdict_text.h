@@ -1,0 +1,29 @@
+// What a picture's verdict says in words, as kvrinfo prints it and kvr2fits
+// reports a refused picture: why it does not convert, or what it is.
+#ifndef TORVAN_VERDICT_TEXT_H
+#define TORVAN_VERDICT_TEXT_H
+
+#include <cstddef>
+
+#include "input_file.h"
+#include "kvr_header.h"
+
+// Room for every rule broken at once, each text field quoted in full.
+constexpr int VERDICT_TEXT_SIZE = 4096;
+
+// A text written piece by piece; what does not fit is cut.
+struct t_text {
+    char* text;
+    size_t size;
+    size_t used;
+};
+
+void appendText(t_text* text, const char* format, ...);
+// A field's name, its value and the values its rule allows.
+void ruleText(t_text* text, const t_header_rule* rule, const t_kvr_header* header);
+// Why the input does not convert.
+void causeText(t_text* text, const t_input* input);
+// OK, the size and the capture time of a picture that converts.
+void convertibleText(t_text* text, const t_kvr_header* header);
+
+#endif
