@@ -75,9 +75,12 @@ static void isoDateCard(char* buff, char* textNumber, const t_kvr_header* h)
     freeCard(buff, textNumber, "DATE-OBS= '%s'", taken);
 }
 
-static void timeCard(char* buff, char* textNumber, const t_kvr_header* h)
+// The classic form has no blank after the equals sign, which FITS readers
+// take for a value indicator; the standard's form has it.
+static void timeCard(char* buff, char* textNumber, const t_kvr_header* h, int isoDate)
 {
-    freeCard(buff, textNumber, "TIME    ='%d%d:%d%d:%d%d.%d%d%d'",
+    freeCard(buff, textNumber, isoDate ? "TIME    = '%d%d:%d%d:%d%d.%d%d%d'"
+                                       : "TIME    ='%d%d:%d%d:%d%d.%d%d%d'",
              h->hour / 10, h->hour % 10, h->minute / 10, h->minute % 10,
              h->second / 10, h->second % 10,
              h->ssecond / 100, h->ssecond / 10 % 10, h->ssecond % 10);
@@ -99,7 +102,7 @@ static void composeCard(int number, const t_kvr_header* header, const char* inp,
         else
             dateCard(buff, textNumber, header);
         break;
-    case 7: timeCard(buff, textNumber, header); break;
+    case 7: timeCard(buff, textNumber, header, isoDate); break;
     case 8: {
         char name[CARD_LENGTH + 1];   // no more of it fits in the card
         asciiText(inp, name, sizeof name);

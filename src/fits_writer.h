@@ -11,8 +11,9 @@
 constexpr int TEXT_NUMBER_SIZE = CARD_LENGTH + 1;
 
 // The header block, FITS_BLOCK bytes, for the picture read from inp. With
-// isoDate, DATE-OBS holds the date and time in the FITS standard's form,
-// which FITS software reads; without, the program's own day/month/year form.
+// isoDate, DATE-OBS holds the date and time in the FITS standard's form and
+// TIME a value indicator, as FITS software reads them; without, the classic
+// cards: the day/month/year date and no blank after either equals sign.
 void composeHeader(const t_kvr_header* header, const char* inp, int isoDate,
                    unsigned char* block);
 // A data block in place from the count samples at its start, as read.

@@ -151,7 +151,7 @@ static std::string fits(int32_t width, int32_t height, const std::string& date,
                       card("NAXIS   =" + value("2")) +
                       card("NAXIS1  =" + value(std::to_string(width))) +
                       card("NAXIS2  =" + value(std::to_string(height))) +
-                      card("DATE-OBS" + date) + card("TIME    ='" + time + "'") +
+                      card("DATE-OBS" + date) + card("TIME    " + date.substr(0, date.find('\'')) + "'" + time + "'") +
                       card(("COMMENT Soubor vytvoren z predlohy `" + inp +
                             "' ve formatu KVR programem `TORVAN'").substr(0, 80)) +
                       card("END") + std::string(27 * 80, ' ');
