@@ -1,6 +1,7 @@
 #include "conversion.h"
 
 #include "fits_writer.h"
+#include "interrupts.h"
 #include "kvr_header.h"
 
 static int failConversion(t_conversion* job, int failure)
@@ -46,6 +47,8 @@ static int writeData(t_conversion* job)
 
     while (samples > 0) {
         int count = samples < BLOCK_HALF ? (int)samples : BLOCK_HALF;
+        if (interruptedBy() != 0)
+            return failConversion(job, FAILED_INTERRUPTED);
         if (!readSamples(&job->input, job->block, count))
             return failConversion(job, FAILED_INPUT_READ);
         composeDataBlock(job->block, count);

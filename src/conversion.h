@@ -12,7 +12,8 @@
 // Why a conversion failed: each is said with the input's or the output's path.
 enum t_conversion_failure {
     FAILED_INPUT_OPEN, FAILED_INPUT_READ, FAILED_INPUT_FORMAT,
-    FAILED_OUTPUT_OPEN, FAILED_OUTPUT_WRITE, FAILED_OUTPUT_IS_INPUT, FAILED_OUTPUT_IS_PICTURE
+    FAILED_OUTPUT_OPEN, FAILED_OUTPUT_WRITE, FAILED_OUTPUT_IS_INPUT, FAILED_OUTPUT_IS_PICTURE,
+    FAILED_INTERRUPTED   // asked to stop (deferInterrupts)
 };
 
 // The caller's: what to convert, and the room the conversion works in (about

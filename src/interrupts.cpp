@@ -21,6 +21,22 @@ static const char CLAIMED[] = "";
 static_assert(std::atomic<const char*>::is_always_lock_free, "a handler may not take a lock");
 static_assert(std::atomic<const t_folder*>::is_always_lock_free, "a handler may not take a lock");
 
+// Whether the first interrupt only asks to stop, and the one that did.
+static std::atomic<int> deferring(0), interrupted(0);
+static_assert(std::atomic<int>::is_always_lock_free, "a handler may not take a lock");
+
+int interruptedBy()
+{
+    return interrupted;
+}
+
+// 1 when this interrupt only asks the conversions to stop.
+static int deferred(int interrupt)
+{
+    int none = 0;
+    return deferring && interrupted.compare_exchange_strong(none, interrupt);
+}
+
 t_cleanup* claimCleanup()
 {
     for (t_cleanup& cleanup : cleanups) {
@@ -70,6 +86,8 @@ static BOOL WINAPI onConsoleEvent(DWORD event)
 {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
         return FALSE;
+    if (event != CTRL_CLOSE_EVENT && deferred((int)STATUS_CONTROL_C_EXIT))
+        return TRUE;
     if (!removeArmed())
         return FALSE;
     TerminateProcess(GetCurrentProcess(), 1);
@@ -79,6 +97,18 @@ static BOOL WINAPI onConsoleEvent(DWORD event)
 void catchInterrupts()
 {
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void deferInterrupts()
+{
+    deferring = 1;
+    catchInterrupts();
+}
+
+// As cmd reports a run ended by Ctrl-C.
+void endAsInterrupted(int interrupt)
+{
+    ExitProcess((UINT)interrupt);
 }
 
 // The handler's own thread waits for a claimed entry: nothing to hold.
@@ -104,6 +134,8 @@ static thread_local sigset_t heldMask;
 // Async-signal-safe calls only.
 static void onInterrupt(int sig)
 {
+    if (deferred(sig))
+        return;
     removeArmed();
     signal(sig, SIG_DFL);
     raise(sig);
@@ -127,6 +159,18 @@ void catchInterrupts()
     for (int sig : INTERRUPTS)
         if (sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
             sigaction(sig, &action, nullptr);
+}
+
+void deferInterrupts()
+{
+    deferring = 1;
+    catchInterrupts();
+}
+
+void endAsInterrupted(int interrupt)
+{
+    signal(interrupt, SIG_DFL);
+    raise(interrupt);
 }
 
 // This thread's mask: with threads, another one may take the signal, and

@@ -17,6 +17,14 @@ struct t_cleanup;
 // the same signal, so that the shell sees it, on Windows with exit status 1.
 // With nothing armed, interrupts act as always.
 void catchInterrupts();
+// For a program that finishes its work in order: the first interrupt only
+// asks the conversions to stop (interruptedBy() then tells which), the next
+// one acts as catchInterrupts() does.
+void deferInterrupts();
+// The interrupt asked for, 0 for none yet.
+int interruptedBy();
+// Ends the run as the interrupt would have: on POSIX by the same signal.
+void endAsInterrupted(int interrupt);
 // Claimed just before a temporary is made, with interrupts held; the handler
 // waits for a claimed entry until it is armed or released. NULL when every
 // entry is taken.
