@@ -603,7 +603,9 @@ static void expectFailure(const Failure& c)
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(snapshot() == standing) << "nothing made, changed or removed";
 #ifdef TORVAN_PORTS
-    EXPECT_EQ(readFile(TORVAN_PORTS "/com1") + readFile(TORVAN_PORTS "/lpt1"), "");
+    for (int n = 1; n <= 10; n++)
+        EXPECT_EQ(readFile(TORVAN_PORTS "/com" + std::to_string(n)) +
+                  readFile(TORVAN_PORTS "/lpt" + std::to_string(n)), "") << n;
 #endif
     if (!c.info.empty())
         expectKvrinfo("in.kvr", "in.kvr: " + c.info);
