@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifdef _WIN32
@@ -144,33 +146,88 @@ FILE* openForReading(const char* path)
     return !namesStream(path) && widePath(path, wide) ? _wfopen(wide, L"rb") : NULL;
 }
 
-// Windows takes these names, with any extension, in any case and in any
-// folder, for its devices; only NUL is written as a device on purpose.
-static int namesDevice(const char* name)
+// A name's stem: up to its first dot, without the spaces before it, which
+// Windows drops when it looks for a device's name.
+static size_t stemLength(const char* name)
 {
-    static const char* const DEVICES[] = {"CON", "PRN", "AUX", "CONIN$", "CONOUT$"};
-    char stem[8];
     size_t length = strcspn(name, ".");
 
     while (length > 0 && name[length - 1] == ' ')
         length--;
-    if (length >= sizeof stem)
-        return 0;
-    for (size_t i = 0; i < length; i++)
-        stem[i] = (char)toupper((unsigned char)name[i]);
-    stem[length] = '\0';
-    for (const char* device : DEVICES)
-        if (strcmp(stem, device) == 0)
-            return 1;
-    return length == 4 && (strncmp(stem, "COM", 3) == 0 || strncmp(stem, "LPT", 3) == 0) &&
-           stem[3] >= '1' && stem[3] <= '9';
+    return length;
 }
 
+static int stemIs(const char* name, const char* device)
+{
+    return stemLength(name) == strlen(device) && _strnicmp(name, device, strlen(device)) == 0;
+}
+
+// A port's number: any digits, or one of the superscripts one to three
+// (COM¹), which Windows takes for ports too.
+static int namesPortNumber(const char* text, size_t length)
+{
+    if (length == 2 && text[0] == '\xC2' && (text[1] == '\xB9' || text[1] == '\xB2' ||
+                                             text[1] == '\xB3'))
+        return 1;
+    for (size_t i = 0; i < length; i++)
+        if (!isdigit((unsigned char)text[i]))
+            return 0;
+    return length > 0;
+}
+
+// Windows takes these names, with any extension, in any case and in any
+// folder, for its devices; only NUL is written as a device on purpose. Every
+// COMn and LPTn is refused, past COM9 too, where a port may still answer.
+static int namesDevice(const char* name)
+{
+    static const char* const DEVICES[] = {"CON", "PRN", "AUX", "CONIN$", "CONOUT$"};
+    size_t length = stemLength(name);
+
+    for (const char* device : DEVICES)
+        if (stemIs(name, device))
+            return 1;
+    return length >= 3 && (_strnicmp(name, "COM", 3) == 0 || _strnicmp(name, "LPT", 3) == 0) &&
+           namesPortNumber(name + 3, length - 3);
+}
+
+// After \\.\ or \\?\ come a drive, UNC\ or a volume, each a place of files;
+// anything else is a device (COM10, PhysicalDrive0, pipe\x) and only NUL is
+// written.
+static int namesOtherDevice(const wchar_t* wide)
+{
+    const wchar_t* rest = wide + 4;
+
+    if (!startsWith(wide, L"\\\\.\\") && !startsWith(wide, L"\\\\?\\"))
+        return 0;
+    if (iswalpha(rest[0]) && rest[1] == L':')
+        return 0;
+    return _wcsnicmp(rest, L"UNC\\", 4) != 0 && _wcsnicmp(rest, L"Volume{", 7) != 0 &&
+           _wcsicmp(rest, L"NUL") != 0;
+}
+
+// A port or a pipe reached by any other name (a link, a name Windows maps) is
+// no file either; only standard output is written as it is.
+static int leadsToDevice(const wchar_t* wide, const char* path)
+{
+    HANDLE file = openExisting(wide);
+
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD type = GetFileType(file);
+    CloseHandle(file);
+    return type != FILE_TYPE_DISK && !pathIsStream(path, stdout);
+}
+
+// The names come first: a port is never opened, not even to ask what it is.
 int isForbiddenOutput(const char* path)
 {
     const char* name = baseName(path);
+    wchar_t wide[WIDE_PATH];
 
-    return namesStream(path) || namesDevice(name) || name[strspn(name, " .")] == '\0';
+    if (namesStream(path) || namesDevice(name) || name[strspn(name, " .")] == '\0' ||
+        !widePath(path, wide) || namesOtherDevice(wide))
+        return 1;
+    return !stemIs(name, "NUL") && leadsToDevice(wide, path);
 }
 
 // In 100-nanosecond steps.

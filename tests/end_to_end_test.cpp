@@ -495,6 +495,12 @@ static const Failure FAILURES[] = {
     Failure{ONE, "aux", NOTHING, failed(OPEN, "aux")}.windows(),
     Failure{ONE, "con.fit", NOTHING, failed(OPEN, "con.fit")}.windows(),
     Failure{ONE, "o.fit:x", NOTHING, failed(OPEN, "o.fit:x")}.windows(),
+    Failure{ONE, "\\\\.\\COM10", NOTHING, failed(OPEN, "\\\\.\\COM10")}.windows(),
+    Failure{ONE, "COM¹", NOTHING, failed(OPEN, "COM¹")}.windows(),
+#ifdef TORVAN_PORTS
+    Failure{ONE, TORVAN_PORTS "/device.fit", NOTHING, failed(OPEN, TORVAN_PORTS "/device.fit")}
+        .windows(),
+#endif
     // An output FIFO without a reader, after a missing input: not waited for.
     Failure{MISSING, "out.fifo", NOTHING, failed(OPEN, "in.kvr")}.made("mkfifo out.fifo"),
     Failure{HEADER, "so", NOTHING, FORMAT}.made("ln -s /proc/self/fd/1 so"),
