@@ -11,6 +11,7 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+#include <aclapi.h>
 #else
 #include <unistd.h>
 #ifdef __linux__
@@ -89,11 +90,17 @@ static int widePlaced(const t_folder* folder, const char* name, wchar_t* wide)
     return length > 0 && length < (int)sizeof path && widePath(path, wide);
 }
 
-// A handle that asks for no access, only to learn about the file or device.
+// A handle that asks for no more than access, to learn about the file or
+// device, never to change it; shared with every other program.
+static HANDLE openToQuery(const wchar_t* wide, DWORD access)
+{
+    return CreateFileW(wide, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+}
+
 static HANDLE openExisting(const wchar_t* wide)
 {
-    return CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    return openToQuery(wide, 0);
 }
 
 static int wideIdentity(const wchar_t* wide, t_file_identity* identity)
@@ -297,17 +304,52 @@ static int markForDeletion(HANDLE file, BOOLEAN deleting)
                                       sizeof disposition) != 0;
 }
 
+// An access list of one entry, its owner's, and nothing inherited from the
+// folder: a new file is private until it is complete.
+struct t_private_security {
+    SECURITY_DESCRIPTOR descriptor;
+    DWORD list[(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE) / 4 + 1];
+    DWORD user[(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE) / 4 + 1];
+};
+
+static int privateSecurity(t_private_security* security)
+{
+    HANDLE token;
+    DWORD size;
+    PACL list = (PACL)security->list;
+
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return 0;
+    int known = GetTokenInformation(token, TokenUser, security->user, sizeof security->user, &size);
+    CloseHandle(token);
+    return known && InitializeAcl(list, sizeof security->list, ACL_REVISION) &&
+           AddAccessAllowedAce(list, ACL_REVISION, FILE_ALL_ACCESS,
+                               ((TOKEN_USER*)security->user)->User.Sid) &&
+           InitializeSecurityDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(&security->descriptor, TRUE, list, FALSE) &&
+           SetSecurityDescriptorControl(&security->descriptor, SE_DACL_PROTECTED,
+                                        SE_DACL_PROTECTED);
+}
+
 // Shared for deletion, so that an interrupt can delete the file the job
-// still holds open. A new file is hidden and marked for deletion at once: a
-// kill, a crash or a closed console then leaves nothing of it. Where the file
-// system refuses the mark, the interrupt cleanup alone removes it.
+// still holds open. A new file is private, hidden and marked for deletion at
+// once: a kill, a crash or a closed console then leaves nothing of it. Where
+// the file system refuses the mark, the interrupt cleanup alone removes it.
 static FILE* openStream(const wchar_t* wide, DWORD disposition)
 {
     int created = disposition == CREATE_NEW;
-    HANDLE file = CreateFileW(wide, GENERIC_WRITE | (created ? DELETE : 0),
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              disposition, created ? FILE_ATTRIBUTE_HIDDEN |
-                              FILE_ATTRIBUTE_TEMPORARY : FILE_ATTRIBUTE_NORMAL, NULL);
+    t_private_security security;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &security.descriptor, FALSE};
+    if (created && !privateSecurity(&security)) {
+        errno = EACCES;
+        return NULL;
+    }
+    HANDLE file = CreateFileW(wide, GENERIC_WRITE | (created ? DELETE | READ_CONTROL | WRITE_DAC |
+                              WRITE_OWNER : 0),
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              created ? &attributes : NULL, disposition,
+                              created ? FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY
+                                      : FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
         return NULL;
@@ -431,8 +473,39 @@ FILE* createInFolder(const t_folder* folder, const char* name)
     return widePlaced(folder, name, wide) ? openStream(wide, CREATE_NEW) : NULL;
 }
 
-// A replaced file is never read-only (mayReplace): the new one gets the
-// attributes of any new file, neither hidden nor temporary, and is kept.
+// Where the volume keeps no access lists (FAT, exFAT) there is none to keep.
+static int keepsAccessLists(HANDLE file)
+{
+    DWORD flags = 0;
+
+    return GetVolumeInformationByHandleW(file, NULL, 0, NULL, NULL, &flags, NULL, 0) &&
+           (flags & FILE_PERSISTENT_ACLS);
+}
+
+// A new output gets what the folder passes on to any new file there. Where it
+// passes on nothing, the file stays its owner's.
+static int inheritSecurity(HANDLE file)
+{
+    ACL none;
+    PSECURITY_DESCRIPTOR given = NULL;
+    PACL inherited = NULL;
+    t_private_security security;
+
+    if (!InitializeAcl(&none, sizeof none, ACL_REVISION) ||
+        SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION |
+                        UNPROTECTED_DACL_SECURITY_INFORMATION, NULL, NULL, &none, NULL) != 0 ||
+        GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL,
+                        &inherited, NULL, &given) != 0)
+        return 0;
+    int empty = inherited != NULL && inherited->AceCount == 0;
+    LocalFree(given);
+    return !empty || (privateSecurity(&security) &&
+                      SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION,
+                                              &security.descriptor));
+}
+
+// The new file is kept, neither hidden nor temporary, and gets what any new
+// file in its folder gets. A replaced file is never read-only (mayReplace).
 int giveAttributes(FILE* f, const t_folder*, const char*, int)
 {
     HANDLE file = streamHandle(f);
@@ -443,7 +516,8 @@ int giveAttributes(FILE* f, const t_folder*, const char*, int)
     return (markForDeletion(file, FALSE) ||
             (GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
              !standard.DeletePending)) &&
-           SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+           SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0 &&
+           (!keepsAccessLists(file) || inheritSecurity(file));
 }
 
 int replaceInFolder(const t_folder* folder, const char* from, const char* to)

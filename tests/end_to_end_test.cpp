@@ -15,6 +15,7 @@
 #ifdef _WIN32
 #include <process.h>
 #include <windows.h>
+#include <sddl.h>
 #else
 #include <sys/wait.h>
 #endif
@@ -773,8 +774,23 @@ TEST_F(InTempDir, DisturbedRuns)
 #endif
 
 #ifdef _WIN32
+// A file's access list in the system's own text (SDDL).
+static std::string accessList(const std::string& path)
+{
+    char descriptor[4096];
+    DWORD size = 0;
+    LPSTR text = nullptr;
+    if (!GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor,
+                          &size) || !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+                          descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        return "(unreadable)";
+    const std::string list = text;
+    LocalFree(text);
+    return list;
+}
+
 // A run ended from outside (TerminateProcess, as taskkill /F does) leaves nothing behind:
-// the new file is marked for deletion until it is complete.
+// the new file is marked for deletion, and its owner's alone, until it is complete.
 TEST_F(InTempDir, KilledRunLeavesNothing)
 {
     writeSparsePicture("in.kvr", 32768, 32768);
@@ -785,6 +801,8 @@ TEST_F(InTempDir, KilledRunLeavesNothing)
     for (int waited = 0; waited < 1000 && listing().size() < 3; waited++)
         Sleep(10);
     EXPECT_EQ(listing().size(), 3u) << "the new file, beside in.kvr and out.fit";
+    for (const char* other : {";WD)", ";BU)", ";AU)"})   // everyone, users, any signed-in user
+        EXPECT_EQ(accessList(listing()[0]).find(other), std::string::npos) << other;
     TerminateProcess(run, 1);
     WaitForSingleObject(run, INFINITE);
     CloseHandle(run);
