@@ -482,6 +482,42 @@ static int keepsAccessLists(HANDLE file)
            (flags & FILE_PERSISTENT_ACLS);
 }
 
+static int sameAccessList(PACL a, PACL b)
+{
+    return a == b || (a != NULL && b != NULL && a->AclSize == b->AclSize &&
+                      memcmp(a, b, a->AclSize) == 0);
+}
+
+// The older output's access list, as it is, whether it inherits or not; its
+// owner and group where the system lets us. The list is read back: a file
+// that would be open to more people than before is never made.
+static int carrySecurity(HANDLE file, HANDLE older)
+{
+    const SECURITY_INFORMATION ALL =
+        DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
+    PSECURITY_DESCRIPTOR kept = NULL, given = NULL;
+    PACL list = NULL, carried = NULL;
+
+    if (GetSecurityInfo(older, SE_FILE_OBJECT, ALL, NULL, NULL, &list, NULL, &kept) != 0)
+        return 0;
+    SetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, kept);
+    int same = SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, kept) &&
+               GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL,
+                               &carried, NULL, &given) == 0 &&
+               sameAccessList(list, carried);
+    LocalFree(kept);
+    LocalFree(given);
+    return same;
+}
+
+// The name Windows knows the open file by, in full.
+static int handlePath(HANDLE file, wchar_t* wide)
+{
+    DWORD length = GetFinalPathNameByHandleW(file, wide, WIDE_PATH, FILE_NAME_NORMALIZED);
+
+    return length > 0 && length < WIDE_PATH;
+}
+
 // A new output gets what the folder passes on to any new file there. Where it
 // passes on nothing, the file stays its owner's.
 static int inheritSecurity(HANDLE file)
@@ -504,20 +540,99 @@ static int inheritSecurity(HANDLE file)
                                               &security.descriptor));
 }
 
-// The new file is kept, neither hidden nor temporary, and gets what any new
-// file in its folder gets. A replaced file is never read-only (mayReplace).
-int giveAttributes(FILE* f, const t_folder*, const char*, int)
+static int copyStream(const wchar_t* from, const wchar_t* to)
 {
-    HANDLE file = streamHandle(f);
+    HANDLE in = CreateFileW(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_EXISTING, 0, NULL);
+    HANDLE out = in == INVALID_HANDLE_VALUE ? INVALID_HANDLE_VALUE :
+                 CreateFileW(to, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    char buffer[4096];
+    DWORD read = 0, written = 0;
+    int copied = out != INVALID_HANDLE_VALUE;
+
+    while (copied && (copied = ReadFile(in, buffer, sizeof buffer, &read, NULL) != 0) && read > 0)
+        copied = WriteFile(out, buffer, read, &written, NULL) && written == read;
+    if (out != INVALID_HANDLE_VALUE)
+        copied = CloseHandle(out) && copied;
+    if (in != INVALID_HANDLE_VALUE)
+        CloseHandle(in);
+    return copied;
+}
+
+// The older output's named streams (a zone mark, a thumbnail), each copied
+// into the new file under its name, as ReplaceFileW keeps them. A file marked
+// for deletion takes no new stream: the mark is lifted for the copy alone.
+static int carryStreams(HANDLE file, const wchar_t* older)
+{
+    WIN32_FIND_STREAM_DATA stream;
+    wchar_t from[WIDE_PATH], to[WIDE_PATH];
+    HANDLE found = FindFirstStreamW(older, FindStreamInfoStandard, &stream, 0);
+
+    if (found == INVALID_HANDLE_VALUE)   // none at all, or a volume without streams
+        return GetLastError() == ERROR_HANDLE_EOF || GetLastError() == ERROR_INVALID_PARAMETER;
+    int carried = handlePath(file, to), more = 1;
+    size_t length = carried ? wcslen(to) : 0;
+    while (carried && more) {
+        const wchar_t* name = stream.cStreamName;
+        if (wcscmp(name, L"::$DATA") != 0) {
+            markForDeletion(file, FALSE);
+            carried = length + wcslen(name) < WIDE_PATH &&
+                      swprintf(from, WIDE_PATH, L"%ls%ls", older, name) > 0;
+            wcscpy(to + length, carried ? name : L"");
+            carried = carried && copyStream(from, to);
+        }
+        more = FindNextStreamW(found, &stream);
+    }
+    carried = carried && GetLastError() == ERROR_HANDLE_EOF;
+    FindClose(found);
+    markForDeletion(file, TRUE);
+    return carried;
+}
+
+// What a file's attributes hold that a program may set, read-only aside (a
+// replaced file is never read-only: mayReplace).
+constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY;
+
+// The new file is kept, no longer hidden or temporary unless the older output
+// was: it takes the older output's attributes (hidden, system, not indexed),
+// or those of any new file. Read back, as no call says it dropped one.
+static int giveFileAttributes(HANDLE file, DWORD attributes)
+{
     FILE_BASIC_INFO basic = {};
     FILE_STANDARD_INFO standard;
 
-    basic.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
     return (markForDeletion(file, FALSE) ||
             (GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
              !standard.DeletePending)) &&
-           SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0 &&
-           (!keepsAccessLists(file) || inheritSecurity(file));
+           SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) &&
+           GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+           (basic.FileAttributes & attributes) == attributes;
+}
+
+// What a replaced output had, it keeps: its access list, its named streams and
+// its attributes. A new output gets what any new file in its folder gets.
+int giveAttributes(FILE* f, const t_folder* folder, const char* older, int)
+{
+    HANDLE file = streamHandle(f);
+    wchar_t wide[WIDE_PATH];
+    BY_HANDLE_FILE_INFORMATION info;
+    HANDLE standing = widePlaced(folder, older, wide) ?
+                      openToQuery(wide, READ_CONTROL | FILE_READ_ATTRIBUTES) : INVALID_HANDLE_VALUE;
+
+    if (standing == INVALID_HANDLE_VALUE) {
+        if (GetLastError() != ERROR_FILE_NOT_FOUND)
+            return 0;
+        return (!keepsAccessLists(file) || inheritSecurity(file)) &&
+               giveFileAttributes(file, FILE_ATTRIBUTE_ARCHIVE);
+    }
+    int kept = GetFileInformationByHandle(standing, &info) &&
+               (!keepsAccessLists(file) || carrySecurity(file, standing)) &&
+               carryStreams(file, wide) &&
+               giveFileAttributes(file, info.dwFileAttributes & KEPT_ATTRIBUTES);
+    CloseHandle(standing);
+    return kept;
 }
 
 int replaceInFolder(const t_folder* folder, const char* from, const char* to)

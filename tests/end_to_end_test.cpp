@@ -811,6 +811,30 @@ TEST_F(InTempDir, KilledRunLeavesNothing)
     EXPECT_EQ(listing(), (std::vector<std::string>{"in.kvr", "out.fit"}));
     EXPECT_EQ(readFile("out.fit"), OLDER);
 }
+
+// A replaced output keeps its access list and attributes; a new one gets what any new file
+// in its folder gets.
+TEST_F(InTempDir, OutputKeepsItsAccessListAndAttributes)
+{
+    const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    PSECURITY_DESCRIPTOR own = nullptr;
+    writeFile("in.kvr", picture(2, 2));
+    writeFile("any.fit", "");
+    writeFile("kept.fit", OLDER);
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:P(A;;FA;;;SY)(A;;FA;;;OW)(A;;FRFW;;;WD)", SDDL_REVISION_1, &own, nullptr));
+    ASSERT_TRUE(SetFileSecurityA("kept.fit", DACL_SECURITY_INFORMATION, own));
+    LocalFree(own);
+    ASSERT_TRUE(SetFileAttributesA("kept.fit", hiddenSystem));
+    const std::string kept = accessList("kept.fit");
+    EXPECT_NE(kept, accessList("any.fit")) << kept;
+    for (const char* out : {"kept.fit", "new.fit"})
+        EXPECT_EQ(runTorvan(std::string("in.kvr ") + out).status, 0) << out;
+    EXPECT_EQ(accessList("kept.fit"), kept);
+    EXPECT_EQ(GetFileAttributesA("kept.fit") & hiddenSystem, hiddenSystem);
+    EXPECT_EQ(accessList("new.fit"), accessList("any.fit"));
+    EXPECT_EQ(GetFileAttributesA("new.fit") & hiddenSystem, 0u);
+}
 #endif
 
 #ifdef TORVAN_CFITSIO
