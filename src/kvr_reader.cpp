@@ -50,11 +50,16 @@ int readHeader(FILE* f_in, t_kvr_header* header)
            readInt32(f_in, &header->ssecond);
 }
 
+int isKvrMagic(const char* bytes, size_t length)
+{
+    return length == KVR_MAGIC_LENGTH && memcmp(bytes, KVR_MAGIC, length) == 0;
+}
+
 int beginsAsKvr(FILE* f)
 {
     char magic[KVR_MAGIC_LENGTH];
 
-    return readBytes(f, magic, sizeof magic) && memcmp(magic, KVR_MAGIC, sizeof magic) == 0;
+    return isKvrMagic(magic, fread(magic, 1, sizeof magic, f));
 }
 
 // Every field of the header and what a picture that converts holds in it.
@@ -108,6 +113,17 @@ int testHeader(const t_kvr_header* header)
         if (!ruleHolds(&rule, header))
             return 0;
     return 1;
+}
+
+int judgeInputPath(const char* path, int* verdict)
+{
+    int kind = fileKind(path);
+
+    if (kind == KIND_FOLDER)
+        *verdict = INPUT_FOLDER;
+    else if (kind == KIND_SPECIAL)
+        *verdict = INPUT_SPECIAL;
+    return kind != KIND_FOLDER && kind != KIND_SPECIAL;
 }
 
 int judgeInput(FILE* f_in, t_kvr_header* header, t_file_state* state, int* verdict)

@@ -25,10 +25,15 @@ enum t_input_verdict {
     INPUT_CONVERTS
 };
 
+// Judges an input by its path, before it is opened: a folder, a FIFO or a
+// device is refused at once. 1 when it is to be opened and judged.
+int judgeInputPath(const char* path, int* verdict);
 // Judges an open input: first its kind and state, before any byte is read,
 // then its header, the rules and its size. 1 when it converts.
 int judgeInput(FILE* f_in, t_kvr_header* header, t_file_state* state, int* verdict);
 int readHeader(FILE* f_in, t_kvr_header* header);
+// Whether the first bytes of a file, length of them, are a KVR picture's.
+int isKvrMagic(const char* bytes, size_t length);
 // Whether an open file begins as a KVR picture does.
 int beginsAsKvr(FILE* f);
 // Every field with its rule, in file order; a picture converts when all hold.

@@ -118,9 +118,20 @@ static void printCause(int opened, int verdict, const t_kvr_header* header,
         printSizes(header, state->size);
 }
 
-// For scripts: the verdict, width, height, capture time and cause, each after
-// a tab, and the name last, as given, so that a split at the first five tabs
-// holds for any name.
+// Every byte of a name, one record per line whatever it holds.
+static void printField(const char* text)
+{
+    char safe[PATH_BUFFER];
+
+    while (*text != '\0') {
+        text += fieldSafe(text, safe, sizeof safe);
+        printText(stdout, "%s", safe);
+    }
+}
+
+// For scripts: the verdict, width, height, capture time, cause and name, each
+// after a tab, one file per line: the name's tabs, line breaks and other
+// control bytes escaped.
 static void printTabbed(const char* path, int opened, int verdict, const t_kvr_header* header,
                         const t_file_state* state)
 {
@@ -136,7 +147,9 @@ static void printTabbed(const char* path, int opened, int verdict, const t_kvr_h
     printText(stdout, "\t%s\t", taken);
     if (verdict != INPUT_CONVERTS)
         printCause(opened, verdict, header, state);
-    printText(stdout, "\t%s\n", path);
+    printText(stdout, "\t");
+    printField(path);
+    printText(stdout, "\n");
 }
 
 // Judges the picture as the converter does and says so: 1 when it converts.
@@ -146,11 +159,12 @@ static int describePicture(const char* path, int listFields, int tabbed)
     t_kvr_header header;
     t_file_state state;
     int verdict = INPUT_UNREADABLE;
-    FILE* f_in = openForReading(path);
-    int opened = f_in != NULL;
-    int converts = opened && judgeInput(f_in, &header, &state, &verdict);
+    int judged = !judgeInputPath(path, &verdict);
+    FILE* f_in = judged ? NULL : openForReading(path);
+    int opened = judged || f_in != NULL;
+    int converts = f_in != NULL && judgeInput(f_in, &header, &state, &verdict);
 
-    if (opened)
+    if (f_in != NULL)
         fclose(f_in);
     if (tabbed) {
         printTabbed(path, opened, converts ? INPUT_CONVERTS : verdict, &header, &state);

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <initializer_list>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -15,6 +17,8 @@
 #else
 #include <unistd.h>
 #ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
 #endif
 #endif
@@ -144,6 +148,12 @@ static int namesStream(const char* path)
     if (isalpha((unsigned char)rest[0]) && rest[1] == ':')
         rest += 2;
     return strchr(rest, ':') != NULL;
+}
+
+// Only what a path names by its handle tells a device apart on Windows.
+int fileKind(const char*)
+{
+    return KIND_UNKNOWN;
 }
 
 FILE* openForReading(const char* path)
@@ -376,9 +386,15 @@ FILE* openForWriting(const char* path)
     return widePath(path, wide) ? openStream(wide, CREATE_ALWAYS) : NULL;
 }
 
-FILE* openStandardOutput()
+// Standard output is the one descriptor a path leads to here.
+int heldDescriptor(const char* path)
 {
-    int fd = _dup(_fileno(stdout));
+    return pathIsStream(path, stdout) ? _fileno(stdout) : -1;
+}
+
+FILE* openDescriptor(int held)
+{
+    int fd = _dup(held);
     FILE* stream = fd != -1 && _setmode(fd, _O_BINARY) != -1 ? _fdopen(fd, "wb") : NULL;
 
     if (stream == NULL && fd != -1)
@@ -452,7 +468,29 @@ FILE* openInFolder(const t_folder* folder, const char* name)
 {
     wchar_t wide[WIDE_PATH];
 
-    return widePlaced(folder, name, wide) ? _wfopen(wide, L"rb") : NULL;
+    if (widePlaced(folder, name, wide))
+        return _wfopen(wide, L"rb");
+    errno = EINVAL;
+    return NULL;
+}
+
+// A second handle, so that the file stays open, and marked, past the stream.
+int closeKeeping(FILE* f, t_kept* kept)
+{
+    HANDLE process = GetCurrentProcess(), copy;
+    int duplicated = DuplicateHandle(process, streamHandle(f), process, &copy, 0, FALSE,
+                                     DUPLICATE_SAME_ACCESS) != 0;
+    int closed = fclose(f) == 0;
+
+    if (duplicated && !closed)
+        CloseHandle(copy);
+    *kept = duplicated ? (t_kept)copy : (t_kept)INVALID_HANDLE_VALUE;
+    return duplicated && closed;
+}
+
+void closeKept(t_kept kept)
+{
+    CloseHandle((HANDLE)kept);
 }
 
 FILE* createUnnamed(const t_folder*)
@@ -461,7 +499,7 @@ FILE* createUnnamed(const t_folder*)
     return NULL;
 }
 
-int linkUnnamed(FILE*, const t_folder*, const char*)
+int linkUnnamed(t_kept, const t_folder*, const char*)
 {
     return 0;
 }
@@ -611,9 +649,17 @@ static int giveFileAttributes(HANDLE file, DWORD attributes)
            (basic.FileAttributes & attributes) == attributes;
 }
 
+// The owner and group come with the access list, once the file is complete
+// (giveAttributes), where the system lets us give them.
+int giveOwner(FILE*, const t_folder*, const char*, int* ownerKept)
+{
+    *ownerKept = 1;
+    return 1;
+}
+
 // What a replaced output had, it keeps: its access list, its named streams and
 // its attributes. A new output gets what any new file in its folder gets.
-int giveAttributes(FILE* f, const t_folder* folder, const char* older, int)
+int giveAttributes(FILE* f, const t_folder* folder, const char* older, int, int)
 {
     HANDLE file = streamHandle(f);
     wchar_t wide[WIDE_PATH];
@@ -635,10 +681,11 @@ int giveAttributes(FILE* f, const t_folder* folder, const char* older, int)
     return kept;
 }
 
-int replaceInFolder(const t_folder* folder, const char* from, const char* to)
+int replaceInFolder(const t_folder* folder, t_kept, const char* from, const char* to)
 {
     wchar_t wideFrom[WIDE_PATH], wideTo[WIDE_PATH];
 
+    errno = EIO;
     if (!widePlaced(folder, from, wideFrom) || !widePlaced(folder, to, wideTo))
         return 0;
     // An antivirus or a sync tool may hold the older output for a moment.
@@ -647,6 +694,7 @@ int replaceInFolder(const t_folder* folder, const char* from, const char* to)
             return 1;
         if (GetLastError() != ERROR_SHARING_VIOLATION && GetLastError() != ERROR_ACCESS_DENIED)
             return 0;
+        errno = EACCES;
         Sleep(50);
     }
     return 0;
@@ -678,13 +726,23 @@ static int statIdentity(const struct stat* info, t_file_identity* identity)
 void keepStandardDescriptors()
 {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDONLY) != fd)
             return;   // the lowest free number is taken, fd itself
 }
 
 uint32_t processNumber()
 {
     return (uint32_t)getpid();
+}
+
+int fileKind(const char* path)
+{
+    struct stat info;
+
+    if (stat(path, &info) != 0)
+        return KIND_UNKNOWN;
+    return S_ISREG(info.st_mode) ? KIND_REGULAR : S_ISDIR(info.st_mode) ? KIND_FOLDER
+                                                                         : KIND_SPECIAL;
 }
 
 // Reads then wait for data as reads of any file do; a terminal given as the
@@ -764,14 +822,15 @@ FILE* openForWriting(const char* path)
     return fopen(path, "wb");
 }
 
-// A duplicate, so that closing the output leaves standard output open.
-FILE* openStandardOutput()
+// A duplicate, so that closing the output leaves the descriptor open.
+FILE* openDescriptor(int fd)
 {
-    int fd = dup(STDOUT_FILENO);
-    FILE* stream = fd >= 0 ? fdopen(fd, "wb") : NULL;
+    int flags = fcntl(fd, F_GETFL);
+    int copy = flags != -1 && (flags & O_ACCMODE) != O_RDONLY ? dup(fd) : -1;
+    FILE* stream = copy >= 0 ? fdopen(copy, "wb") : NULL;
 
-    if (stream == NULL && fd >= 0)
-        close(fd);
+    if (stream == NULL && copy >= 0)
+        close(copy);
     return stream;
 }
 
@@ -782,27 +841,103 @@ const char* baseName(const char* path)
     return slash != NULL ? slash + 1 : path;
 }
 
-// A relative link is read from the link's own folder. A path that is no
-// link, or leads nowhere yet, is the file's path.
-int resolveLinks(const char* path, char* resolved, size_t size)
+static int sameFile(const struct stat* a, const struct stat* b)
+{
+    return a->st_dev == b->st_dev && a->st_ino == b->st_ino;
+}
+
+// The folder part of path, "." for none.
+static int folderOf(const char* path, char* folder, size_t size)
+{
+    size_t length = (size_t)(baseName(path) - path);
+
+    if (length + 2 > size)
+        return 0;
+    memcpy(folder, path, length);
+    strcpy(folder + length, length == 0 ? "." : "");
+    return 1;
+}
+
+// The kernel's rule for links in shared folders: in a sticky folder that
+// others may write, a link is followed only when the runner or the folder's
+// owner made it, so that no other user's link leads our file elsewhere.
+static int mayFollow(const char* link)
+{
+    char folder[PATH_MAX];
+    struct stat linkInfo, folderInfo;
+
+    if (lstat(link, &linkInfo) != 0 || !folderOf(link, folder, sizeof folder) ||
+        stat(folder, &folderInfo) != 0)
+        return 0;
+    return !(folderInfo.st_mode & S_ISVTX) || !(folderInfo.st_mode & S_IWOTH) ||
+           linkInfo.st_uid == geteuid() || linkInfo.st_uid == folderInfo.st_uid;
+}
+
+// Puts in path what its link leads to, read from the link's own folder where
+// relative: 1 when it did, 0 (errno EINVAL) when path is no link, -1 when the
+// link may not be followed or its text does not fit.
+static int followLink(char* path, size_t size)
 {
     char target[PATH_MAX];
-    const int MOST_LINKS = 40;
+    ssize_t length = readlink(path, target, sizeof target);
 
+    if (length < 0)
+        return 0;
+    size_t folder = target[0] == '/' ? 0 : (size_t)(baseName(path) - path);
+    if ((size_t)length == sizeof target || folder + length >= size || !mayFollow(path))
+        return -1;
+    memcpy(path + folder, target, length);
+    path[folder + length] = '\0';
+    return 1;
+}
+
+static const int MOST_LINKS = 40;
+
+int resolveLinks(const char* path, char* resolved, size_t size)
+{
     if (strlen(path) >= size)
         return 0;
     strcpy(resolved, path);
     for (int links = 0; links < MOST_LINKS; links++) {
-        ssize_t length = readlink(resolved, target, sizeof target);
-        if (length < 0)
-            return 1;
-        size_t folder = target[0] == '/' ? 0 : (size_t)(baseName(resolved) - resolved);
-        if ((size_t)length == sizeof target || folder + length >= size)
+        int followed = followLink(resolved, size);
+        if (followed == 0)   // the end: a file that is no link, or nothing after a link
+            return errno != ENOENT || links == 0;
+        if (followed < 0)
             return 0;
-        memcpy(resolved + folder, target, length);
-        resolved[folder + length] = '\0';
     }
     return 0;
+}
+
+// The number of the descriptor that path names in this run's own folder of
+// descriptors (/proc/self/fd, whatever way it was reached), or -1.
+static int descriptorNamed(const char* path)
+{
+    char folder[PATH_MAX];
+    struct stat named, own;
+    const char* name = baseName(path);
+    char* end;
+    long fd = strtol(name, &end, 10);
+
+    if (!isdigit((unsigned char)*name) || *end != '\0' || fd > INT_MAX ||
+        !folderOf(path, folder, sizeof folder) || stat(folder, &named) != 0)
+        return -1;
+    return (stat("/proc/self/fd", &own) == 0 && sameFile(&named, &own)) ||
+           (stat("/proc/thread-self/fd", &own) == 0 && sameFile(&named, &own)) ? (int)fd : -1;
+}
+
+int heldDescriptor(const char* path)
+{
+    char current[PATH_MAX];
+
+    if (strlen(path) >= sizeof current)
+        return -1;
+    strcpy(current, path);
+    for (int links = 0; links < MOST_LINKS; links++) {
+        int fd = descriptorNamed(current);
+        if (fd >= 0 || followLink(current, sizeof current) != 1)
+            return fd;
+    }
+    return -1;
 }
 
 // Held only to work in, so that a folder we may write but not list serves too.
@@ -839,20 +974,73 @@ int identityInFolder(const t_folder* folder, const char* name, t_file_identity* 
            statIdentity(&info, identity);
 }
 
+#ifdef __linux__
+// Append-only and immutable files, or a folder of either kind, refuse the
+// rename whoever runs it.
+static int unchangeable(const t_folder* folder, const char* name)
+{
+    int flags = 0, changeable = 1;
+
+    for (const char* place : {name, "."}) {
+        int fd = openat(folder->fd, place, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0)
+            changeable = changeable && !(flags & (FS_APPEND_FL | FS_IMMUTABLE_FL));
+        if (fd >= 0)
+            close(fd);
+    }
+    return !changeable;
+}
+#else
+static int unchangeable(const t_folder*, const char*)
+{
+    return 0;
+}
+#endif
+
+// In a sticky folder only the file's owner, the folder's owner or a
+// privileged user may replace a file.
 int mayReplace(const t_folder* folder, const char* name)
 {
-    return faccessat(folder->fd, name, W_OK, 0) == 0 || errno == ENOENT;
+    struct stat file, place;
+
+    if (fstatat(folder->fd, name, &file, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT;
+    if (faccessat(folder->fd, name, W_OK, 0) != 0 || fstat(folder->fd, &place) != 0)
+        return 0;
+    if ((place.st_mode & S_ISVTX) && geteuid() != 0 && file.st_uid != geteuid() &&
+        place.st_uid != geteuid())
+        return 0;
+    return !unchangeable(folder, name);
 }
 
 FILE* openInFolder(const t_folder* folder, const char* name)
 {
     struct stat info;
     int fd = openat(folder->fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-    FILE* f = fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(fd, "rb")
-                                                                         : NULL;
-    if (f == NULL && fd >= 0)
+    int regular = fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    FILE* f = regular ? fdopen(fd, "rb") : NULL;
+
+    if (f == NULL && fd >= 0) {
         close(fd);
+        errno = regular ? errno : EINVAL;
+    }
     return f;
+}
+
+int closeKeeping(FILE* f, t_kept* kept)
+{
+    int fd = dup(fileno(f));
+    int closed = fclose(f) == 0;
+
+    if (fd >= 0 && !closed)
+        close(fd);
+    *kept = fd;
+    return fd >= 0 && closed;
+}
+
+void closeKept(t_kept kept)
+{
+    close((int)kept);
 }
 
 FILE* createUnnamed(const t_folder* folder)
@@ -887,11 +1075,11 @@ FILE* createUnnamed(const t_folder* folder)
 #endif
 }
 
-int linkUnnamed(FILE* f, const t_folder* folder, const char* name)
+int linkUnnamed(t_kept kept, const t_folder* folder, const char* name)
 {
     char proc[32];
 
-    snprintf(proc, sizeof proc, "/proc/self/fd/%d", fileno(f));
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", (int)kept);
     return linkat(AT_FDCWD, proc, folder->fd, name, AT_SYMLINK_FOLLOW) == 0;
 }
 
@@ -918,6 +1106,11 @@ static mode_t currentUmask()
 
 #ifdef __linux__
 static const char ACCESS_LIST[] = "system.posix_acl_access";
+static const char DEFAULT_LIST[] = "system.posix_acl_default";
+// An access list on disk: a 4-byte version, then entries of a 2-byte tag, a
+// 2-byte permission and a 4-byte id, little-endian.
+constexpr int LIST_HEADER = 4, LIST_ENTRY = 8, MOST_ENTRIES = 1024;
+enum { OWNER_ENTRY = 0x01, GROUP_ENTRY = 0x04, MASK_ENTRY = 0x10, OTHERS_ENTRY = 0x20 };
 
 // Read through the open file, or by its path where it may not be read.
 static ssize_t listAttributes(int fd, const char* path, char* names, size_t size)
@@ -930,8 +1123,9 @@ static ssize_t readAttribute(int fd, const char* path, const char* name, char* v
     return fd >= 0 ? fgetxattr(fd, name, value, size) : lgetxattr(path, name, value, size);
 }
 
-// Every attribute of older on the new file: its access list among them. One
-// that the system alone may set (security.*) is left to the system.
+// Every attribute of older on the new file: its access list among them.
+// Those that the system alone gives (security.*: capabilities, labels) are
+// never carried: a picture must not gain what a program had.
 static int carryExtendedAttributes(int to, const t_folder* folder, const char* older)
 {
     static char names[65536], value[65536];
@@ -945,9 +1139,10 @@ static int carryExtendedAttributes(int to, const t_folder* folder, const char* o
         carried = errno == ENOTSUP;   // a file system without attributes
     for (ssize_t at = 0; carried && at < listed; at += (ssize_t)strlen(names + at) + 1) {
         const char* name = names + at;
+        if (strncmp(name, "security.", 9) == 0)
+            continue;
         ssize_t length = readAttribute(from, path, name, value, sizeof value);
-        carried = (length >= 0 && fsetxattr(to, name, value, (size_t)length, 0) == 0) ||
-                  strncmp(name, "security.", 9) == 0;
+        carried = length >= 0 && fsetxattr(to, name, value, (size_t)length, 0) == 0;
     }
     if (from >= 0)
         close(from);
@@ -959,6 +1154,27 @@ static int dropAccessList(int fd)
 {
     return fremovexattr(fd, ACCESS_LIST) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
+
+// What a file made with mode 0666 takes from the folder's default access
+// list: its entries, the owner's, the others' and the mask's (or the
+// group's, without a mask) without execute. 0 where the folder has none.
+static int inheritAccessList(int fd, const t_folder* folder)
+{
+    unsigned char list[LIST_HEADER + LIST_ENTRY * MOST_ENTRIES];
+    int from = openat(folder->fd, ".", O_RDONLY | O_DIRECTORY);
+    ssize_t length = from >= 0 ? fgetxattr(from, DEFAULT_LIST, list, sizeof list) : -1;
+    int masked = 0;
+
+    if (from >= 0)
+        close(from);
+    for (ssize_t at = LIST_HEADER; at + LIST_ENTRY <= length; at += LIST_ENTRY)
+        masked = masked || list[at] == MASK_ENTRY;
+    for (ssize_t at = LIST_HEADER; at + LIST_ENTRY <= length; at += LIST_ENTRY)
+        if (list[at] == OWNER_ENTRY || list[at] == OTHERS_ENTRY ||
+            list[at] == (masked ? MASK_ENTRY : GROUP_ENTRY))
+            list[at + 2] &= ~1;
+    return length > LIST_HEADER && fsetxattr(fd, ACCESS_LIST, list, (size_t)length, 0) == 0;
+}
 #else
 static int carryExtendedAttributes(int, const t_folder*, const char*)
 {
@@ -969,28 +1185,53 @@ static int dropAccessList(int)
 {
     return 1;
 }
+
+static int inheritAccessList(int, const t_folder*)
+{
+    return 0;
+}
 #endif
 
-int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnamed)
+// Only a privileged user may give a file away: anyone else keeps the group
+// alone, where they belong to it, as cp -p does.
+int giveOwner(FILE* f, const t_folder* folder, const char* older, int* ownerKept)
 {
     struct stat previous;
     int fd = fileno(f);
 
+    *ownerKept = 1;
+    if (fstatat(folder->fd, older, &previous, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(previous.st_mode) || fchown(fd, previous.st_uid, previous.st_gid) == 0)
+        return 1;
+    *ownerKept = 0;
+    // The runner's group must not gain what older's group had.
+    return fchown(fd, (uid_t)-1, previous.st_gid) == 0 || !(previous.st_mode & S_IRWXG);
+}
+
+// A file made under a name of its own is made private; in the end it takes
+// what any new file in its folder takes.
+static int giveNewFileMode(int fd, const t_folder* folder)
+{
+    return inheritAccessList(fd, folder) || fchmod(fd, 0666 & ~currentUmask()) == 0;
+}
+
+int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnamed, int ownerKept)
+{
+    struct stat previous;
+    int fd = fileno(f);
     int exists = fstatat(folder->fd, older, &previous, AT_SYMLINK_NOFOLLOW) == 0;
 
     if (!exists && errno != ENOENT)
         return 0;
     if (!exists || !S_ISREG(previous.st_mode))
-        return unnamed || fchmod(fd, 0666 & ~currentUmask()) == 0;
-    // Only a privileged user may give a file away; anyone else owns the new
-    // file, as any file they make.
-    if (fchown(fd, previous.st_uid, previous.st_gid) != 0) {
-    }
-    return dropAccessList(fd) && fchmod(fd, previous.st_mode & 07777) == 0 &&
+        return unnamed || giveNewFileMode(fd, folder);
+    // setuid and setgid belong to the owner and group that were kept.
+    mode_t mode = previous.st_mode & (ownerKept ? 07777 : 01777);
+    return dropAccessList(fd) && fchmod(fd, mode) == 0 &&
            carryExtendedAttributes(fd, folder, older);
 }
 
-int replaceInFolder(const t_folder* folder, const char* from, const char* to)
+int replaceInFolder(const t_folder* folder, t_kept, const char* from, const char* to)
 {
     return renameat(folder->fd, from, folder->fd, to) == 0;
 }

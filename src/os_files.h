@@ -33,11 +33,17 @@ struct t_folder {
 };
 
 // Opens 0, 1 and 2 on the null device where they are closed, so that no file
-// the run opens takes the number of standard output or error.
+// the run opens takes the number of standard output or error. Read-only: an
+// output path that names such a descriptor is refused, not thrown away.
 void keepStandardDescriptors();
 uint32_t processNumber();
 
-// Opens without waiting for a writer, so that a FIFO is refused at once.
+// What a path leads to, known without opening it: opening a FIFO would
+// release a writer waiting on it. KIND_UNKNOWN where the path alone cannot tell.
+enum t_file_kind { KIND_UNKNOWN, KIND_REGULAR, KIND_FOLDER, KIND_SPECIAL };
+int fileKind(const char* path);
+// Opens without waiting for a writer, for the moment between the path's
+// judgement and the open.
 FILE* openForReading(const char* path);
 // The state of an open regular file; 0 for anything else or a failed query.
 int regularFileState(FILE* f, t_file_state* state);
@@ -57,34 +63,57 @@ int isForbiddenOutput(const char* path);
 int isSpecialFile(const char* path);
 // Opens a device or a FIFO for binary writing.
 FILE* openForWriting(const char* path);
-// Standard output as a stream of its own, in binary, appending where it does.
-FILE* openStandardOutput();
+// The descriptor of this run that path leads to (/dev/stdout, /dev/fd/3, a
+// link to /proc/self/fd/1), or -1 for any other path.
+int heldDescriptor(const char* path);
+// That descriptor as a stream of its own, in binary, appending where it does;
+// NULL where it is not open for writing.
+FILE* openDescriptor(int fd);
 
 // Where the file name starts in path, after its folder.
 const char* baseName(const char* path);
-// The path of the file that path leads to through symbolic links.
+// The path of the file that path leads to through symbolic links. A link
+// is followed only where the system itself would follow it, and must lead
+// to a file that exists.
 int resolveLinks(const char* path, char* resolved, size_t size);
 // Opens the folder of the file at path.
 int openFolder(const char* path, t_folder* folder);
 void closeFolder(t_folder* folder);
 // The identity of the file called name in folder, a link not followed; 0 if none.
 int identityInFolder(const t_folder* folder, const char* name, t_file_identity* identity);
-// Whether the file called name may be replaced: nothing is there, or we may write it.
+// Whether the file called name may be replaced: nothing is there, or we may
+// write it and a rename may take its place.
 int mayReplace(const t_folder* folder, const char* name);
-// Opens the regular file called name for reading; NULL for anything else.
+// Opens the regular file called name for reading; NULL, errno ENOENT where
+// nothing is there, any other errno where it cannot be read.
 FILE* openInFolder(const t_folder* folder, const char* name);
+// A file's own handle, kept open past its stream's close: an unnamed file is
+// linked through it and, on Windows, a new file stays marked for deletion on
+// it until it takes its name.
+typedef intptr_t t_kept;
+int closeKeeping(FILE* f, t_kept* kept);
+void closeKept(t_kept kept);
 // A file that has no name until it is linked (Linux); NULL, errno EOPNOTSUPP,
 // where the system cannot make one.
 FILE* createUnnamed(const t_folder* folder);
-int linkUnnamed(FILE* f, const t_folder* folder, const char* name);
+int linkUnnamed(t_kept kept, const t_folder* folder, const char* name);
 // Creates a file that did not exist (errno EEXIST if it did), readable and
 // writable by its owner only. On Windows it can be deleted while still open.
 FILE* createInFolder(const t_folder* folder, const char* name);
-// Gives a complete new file the mode, owner, access control list and other
-// attributes of the file called older, or those of any new file if none is there.
-int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnamed);
-// Puts the file called from in the place of to, whatever stood there.
-int replaceInFolder(const t_folder* folder, const char* from, const char* to);
+// Gives a new file, before anything is written to it, the owner and group
+// of the file called older, or its group alone where the owner cannot be
+// kept; 0 where neither can be and older's group may read or write it.
+// ownerKept tells whether both were.
+int giveOwner(FILE* f, const t_folder* folder, const char* older, int* ownerKept);
+// Gives a complete new file the mode, access control list and other
+// attributes of the file called older (setuid and setgid only where its
+// owner was kept), or those of any new file if none is there.
+int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnamed,
+                   int ownerKept);
+// Puts the file called from, still open as kept, in the place of to,
+// whatever stood there. errno EACCES where another program holds to or
+// access is denied; another where the medium fails.
+int replaceInFolder(const t_folder* folder, t_kept kept, const char* from, const char* to);
 // Safe in a signal handler.
 void removeInFolder(const t_folder* folder, const char* name);
 // Reserves the output's space at once where the system can; a hint only.

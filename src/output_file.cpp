@@ -53,7 +53,7 @@ static int nameTemporary(t_output* output)
     for (int attempt = 0; !named && attempt < MOST_ATTEMPTS; attempt++) {
         chooseTemporaryName(output, attempt);
         if (output->unnamed)
-            named = linkUnnamed(output->stream, &output->folder, output->temporary);
+            named = linkUnnamed(output->kept, &output->folder, output->temporary);
         else
             named = (output->stream = createInFolder(&output->folder, output->temporary)) != NULL;
         if (!named && errno != EEXIST)
@@ -68,27 +68,33 @@ static int nameTemporary(t_output* output)
 }
 
 // Neither the input, whatever path leads to it, nor a raw picture, which
-// could not be made again, is ever replaced.
+// could not be made again, is ever replaced; nor a file that cannot be read,
+// which may be one.
 static int mayOverwrite(t_output* output)
 {
     t_file_identity standing;
+    char magic[KVR_MAGIC_LENGTH];
 
     if (identityInFolder(&output->folder, output->name, &standing) &&
         sameIdentity(&standing, &output->input))
         return fail(output, OUTPUT_IS_INPUT);
     FILE* older = openInFolder(&output->folder, output->name);
-    int picture = older != NULL && beginsAsKvr(older);
-    if (older != NULL)
-        fclose(older);
-    return !picture || fail(output, OUTPUT_IS_PICTURE);
+    if (older == NULL)
+        return errno == ENOENT || fail(output, OUTPUT_UNOPENED);
+    size_t length = fread(magic, 1, sizeof magic, older);
+    int unreadable = ferror(older);
+    fclose(older);
+    if (unreadable)
+        return fail(output, OUTPUT_UNOPENED);
+    return !isKvrMagic(magic, length) || fail(output, OUTPUT_IS_PICTURE);
 }
 
 // Standard output appended to a raw picture would spoil it as surely as
 // replacing it. Only a regular file is read: a pipe must not lose its data.
-static int standardOutputIsPicture(const char* out)
+static int heldFileIsPicture(FILE* stream, const char* out)
 {
     t_file_state state;
-    FILE* standing = regularFileState(stdout, &state) ? openForReading(out) : NULL;
+    FILE* standing = regularFileState(stream, &state) ? openForReading(out) : NULL;
     int picture = standing != NULL && beginsAsKvr(standing);
 
     if (standing != NULL)
@@ -98,7 +104,7 @@ static int standardOutputIsPicture(const char* out)
 
 // The new file stands in the folder of the file that the output path leads
 // to, so that a symbolic link stays and leads to it. Where no file can be
-// made there, the output is not opened.
+// made there, or it cannot take the owner's place, the output is not opened.
 static int openBeside(t_output* output, const char* out)
 {
     if (!resolveLinks(out, output->target, sizeof output->target))
@@ -113,13 +119,26 @@ static int openBeside(t_output* output, const char* out)
     output->unnamed = output->stream != NULL;
     if (!output->unnamed && (errno != EOPNOTSUPP || !nameTemporary(output)))
         return fail(output, OUTPUT_UNOPENED);
+    if (!giveOwner(output->stream, &output->folder, output->name, &output->ownerKept))
+        return fail(output, OUTPUT_UNOPENED);
     return 1;
+}
+
+// An output path that leads to a descriptor the run holds is written through
+// it: never reopened, replaced or deleted.
+static int openHeld(t_output* output, int fd, const char* out)
+{
+    output->direct = 1;
+    output->stream = openDescriptor(fd);
+    if (output->stream == NULL)
+        return fail(output, OUTPUT_UNOPENED);
+    return !heldFileIsPicture(output->stream, out) || fail(output, OUTPUT_IS_PICTURE);
 }
 
 int openOutput(t_output* output, const char* out, uint64_t size, const t_file_identity* input)
 {
     static char outBuffer[STREAM_BUFFER];
-    int standard = pathIsStream(out, stdout);
+    int fd = heldDescriptor(out);
 
     output->input = *input;
     ignoreFileSizeLimit();
@@ -128,11 +147,12 @@ int openOutput(t_output* output, const char* out, uint64_t size, const t_file_id
         return fail(output, OUTPUT_UNOPENED);
     if (pathIsFile(out, input))
         return fail(output, OUTPUT_IS_INPUT);
-    if (standard && standardOutputIsPicture(out))
-        return fail(output, OUTPUT_IS_PICTURE);
-    output->direct = standard || isSpecialFile(out);
-    if (output->direct) {
-        output->stream = standard ? openStandardOutput() : openForWriting(out);
+    if (fd >= 0) {
+        if (!openHeld(output, fd, out))
+            return 0;
+    } else if (isSpecialFile(out)) {
+        output->direct = 1;
+        output->stream = openForWriting(out);
         if (output->stream == NULL)
             return fail(output, OUTPUT_UNOPENED);
     } else if (!openBeside(output, out)) {
@@ -152,23 +172,39 @@ static int closeOutput(t_output* output)
     return closed || fail(output, OUTPUT_UNWRITABLE);
 }
 
+// The rename is refused for a reason known before the work (another
+// program holds the older output, or we may not replace it), or the medium
+// fails.
+static int failRename(t_output* output)
+{
+    int refused = errno == EACCES || errno == EPERM || errno == EBUSY;
+    return fail(output, refused ? OUTPUT_UNOPENED : OUTPUT_UNWRITABLE);
+}
+
 // The last buffered bytes may still meet a full medium: the flush is checked
 // before the close, which not every C runtime reports. The new file gets its
-// final mode only when every byte is in it.
+// final mode only when every byte is in it. Every check and the close come
+// before the new file is named, and only the rename after: a run killed at
+// any other moment leaves no file of its own.
 int commitOutput(t_output* output)
 {
     if (fflush(output->stream) != 0)
         return fail(output, OUTPUT_UNWRITABLE);
     if (output->direct)
         return closeOutput(output);
-    if (!giveAttributes(output->stream, &output->folder, output->name, output->unnamed))
+    if (!giveAttributes(output->stream, &output->folder, output->name, output->unnamed,
+                        output->ownerKept))
         return fail(output, OUTPUT_UNOPENED);
+    if (!mayOverwrite(output))
+        return 0;
+    output->keeping = closeKeeping(output->stream, &output->kept);
+    output->stream = NULL;
+    if (!output->keeping)
+        return fail(output, OUTPUT_UNWRITABLE);
     if (output->unnamed && !nameTemporary(output))
         return fail(output, OUTPUT_UNWRITABLE);
-    if (!closeOutput(output) || !mayOverwrite(output))
-        return 0;
-    if (!replaceInFolder(&output->folder, output->temporary, output->name))
-        return fail(output, OUTPUT_UNWRITABLE);
+    if (!replaceInFolder(&output->folder, output->kept, output->temporary, output->name))
+        return failRename(output);
     disarmInterruptCleanup();
     output->temporary[0] = '\0';
     discardOutput(output);
@@ -185,6 +221,9 @@ void discardOutput(t_output* output)
         disarmInterruptCleanup();
         output->temporary[0] = '\0';
     }
+    if (output->keeping)
+        closeKept(output->kept);
+    output->keeping = 0;
     if (output->held)
         closeFolder(&output->folder);
     output->held = 0;

@@ -25,6 +25,9 @@ struct t_output {
     int direct;                    // written in place, never deleted
     int unnamed;                   // without a name until complete
     int held;                      // the folder is open
+    int ownerKept;                 // the new file has the owner and group of the older one
+    int keeping;                   // kept is open: the stream is closed, the rename to come
+    t_kept kept;
     int failure;                   // t_output_failure, after a call that failed
     t_file_identity input;         // the file the output never replaces
     t_folder folder;               // where the file the output path leads to stands

@@ -82,6 +82,30 @@ void lineSafe(const char* text, char* safe, size_t size)
     safe[length] = '\0';
 }
 
+size_t fieldSafe(const char* text, char* safe, size_t size)
+{
+    // Room for a character of four bytes after the escape of a byte; a run of
+    // stray continuation bytes is cut where the room ends.
+    const size_t LAST = sizeof "\\ooo" + 4;
+    size_t taken = 0, used = 0;
+
+    for (; text[taken] != '\0'; taken++) {
+        unsigned char c = (unsigned char)text[taken];
+        if (used + LAST >= size && ((c & 0xC0) != 0x80 || used + 2 > size))
+            break;
+        const char* named = c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n"
+                          : c == '\r' ? "\\r" : NULL;
+        if (named != NULL)
+            used += snprintf(safe + used, size - used, "%s", named);
+        else if (c < 0x20 || c == 0x7F)
+            used += snprintf(safe + used, size - used, "\\%03o", c);
+        else
+            safe[used++] = (char)c;
+    }
+    safe[used] = '\0';
+    return taken;
+}
+
 void quotedBytes(const unsigned char* bytes, int length, char* text, size_t size)
 {
     size_t used = 0;

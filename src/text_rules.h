@@ -18,6 +18,11 @@ void asciiText(const char* text, char* ascii, int size);
 int utf8Cut(const char* text, int most);
 // A name on one line: each control character as '?'.
 void lineSafe(const char* text, char* safe, size_t size);
+// A name as one field of a tab-separated line, to be undone exactly: a
+// backslash, tab, newline and carriage return as \\, \t, \n and \r, any other
+// control byte as \ooo. As much of text as fits in size, never cut inside a
+// UTF-8 character; the bytes of text taken.
+size_t fieldSafe(const char* text, char* safe, size_t size);
 // Raw bytes in double quotes, each outside printable ASCII, and each quote or
 // backslash, as \xNN: at most 4 * length + 3 characters.
 void quotedBytes(const unsigned char* bytes, int length, char* text, size_t size);

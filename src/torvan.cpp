@@ -86,6 +86,8 @@ static int convertFile(const char* inp, const char* out, int isoDate, FILE* cons
     t_output output = {};
     int verdict = INPUT_UNREADABLE, readFailed = 0;
 
+    if (!judgeInputPath(inp, &verdict))
+        return failConversion(console, inputMessage(verdict), inp, NULL, &output);
     FILE* f_in = openForReading(inp);
     if (f_in == NULL)
         return failConversion(console, MSG_OPEN, inp, f_in, &output);

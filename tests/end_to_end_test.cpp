@@ -199,11 +199,19 @@ static void expectNoLeftovers(const std::string& folder = ".")
 static const std::string LATE = "head -c 65536 /dev/zero; ";
 static const std::string NAMED =
     "exec unshare -rm sh -c 'mount -t tmpfs none /proc/$$/fd && \"$@\"' sh ";
+// The run as another user, daemon, whom files and folders are given to by the row.
+static const std::string AS_DAEMON = "exec runuser -u daemon -- sh -c '\"$@\"' sh ";
+// Any open of in.kvr kills the run: a FIFO is judged by its path, as opening it would release
+// a writer waiting on it.
+static const std::string UNOPENED = "exec env ASAN_OPTIONS=detect_leaks=0 sh -c 'exec strace -qq "
+    "-o /dev/null -P in.kvr -e inject=open,openat:signal=KILL sh -c \"exec 2>&1; \\\"\\$@\\\"\" "
+    "sh \"$@\" 2>&-' sh ";
 
 // What kvrinfo says of a file: said names it, then OK or CHYBA and why.
-static void expectKvrinfo(const std::string& inp, const std::string& said)
+static void expectKvrinfo(const std::string& inp, const std::string& said,
+                          const std::string& before = "")
 {
-    const Outcome info = runTorvan("\"" + inp + "\"", "", nullptr, KVRINFO);
+    const Outcome info = runTorvan("\"" + inp + "\"", before, nullptr, KVRINFO);
     EXPECT_EQ(info.output, said + "\n");
     EXPECT_EQ(info.status, said.find(": OK ") == std::string::npos);
 }
@@ -247,8 +255,9 @@ TEST_F(InTempDir, ArgumentRules)
         {"-t p b.kvr", "CHYBA\t\t\t\tneni obycejny soubor\tp\n"
          "CHYBA\t2\t2\t2004-13-09T11:21:04.050\tmesic 13 (povoleno 1 az 12)\tb.kvr\n", 1,
          "mkfifo p; "},
-        {"-t \"x: CHYBA\ty.kvr\"", "OK\t2\t2\t2004-10-09T11:21:04.050\t\tx: CHYBA\ty.kvr\n", 0,
-         "cp a.kvr \"x: CHYBA\ty.kvr\"; "},
+        // The name's backslash, tab, line break, carriage return and other controls escaped.
+        {"-t \"$n\"", "OK\t2\t2\t2004-10-09T11:21:04.050\t\tx\\\\: CHYBA\\t\\n\\r\\001\\177\n", 0,
+         "n=$(printf 'x\\\\: CHYBA\\t\\n\\r\\001\\177'); cp a.kvr \"$n\"; "},
         {"a.kvr >&-", "", 1, "true; "},   // a report that reaches no one is a failure
         {"in.kvr", "in.kvr: CHYBA nelze cist\n", 1, "head -c 88 a.kvr >in.kvr; " FAILING_DISK(1)},
         {"CON", "CON: CHYBA ", 1},
@@ -382,10 +391,18 @@ TEST_F(InTempDir, OutputLandsWhereItsPathLeads)
                            "ln -s s/l o; ", "", "", "test -L o -a -L s/l -a -L s/mid"),
         // A hard link elsewhere keeps the older content.
         Conversion().shell("echo older > o; ln o snap; ", "", "", "test $(cat snap) = older"),
-        // Modes: a replaced output keeps its own, a new one gets what any new file gets.
-        Conversion().shell("echo older > o; chmod 645 o; ", "", "", "test $(stat -c %a o) = 645"),
+        // A replaced output keeps its owner, group and mode, setuid among them; a new one gets
+        // what any new file gets there, a folder's default access list too; capabilities never.
+        Conversion().shell("echo older > o; chown nobody:bin o; chmod 4645 o; setcap cap_kill+ep o; ",
+                           "", "", "test $(stat -c %U:%G:%a o) = nobody:bin:4645 -a -z \"$(getcap o)\""),
         Conversion().shell("umask 002; ", "", "", "test $(stat -c %a o) = 664"),
         Conversion().shell("umask 002; " + NAMED, "", "", "test $(stat -c %a o) = 664"),
+        Conversion().shell("setfacl -d -m u::rwx,g::---,o::---,u:0:rw- . && touch t || echo "
+                           "'no ACL here: not checked' >&2; " + NAMED, "", "", "test ! -f t || { "
+                           "getfacl -c o >o.acl; getfacl -c t | cmp -s - o.acl; }"),
+        // Another user's file: the group kept alone; setuid and setgid go with the owner.
+        Conversion().shell("chmod 777 .; echo older > o; chown nobody:daemon o; chmod 6770 o; " +
+                           AS_DAEMON, "", "", "test $(stat -c %U:%G:%a o) = daemon:daemon:770"),
         // The access list (its mask wider than the group bits) and the attributes stay.
         Conversion().shell("echo older > o; { setfacl -m u:nobody:r,m::rw o && "
                            "setfattr -n user.night -v 7 o && getfacl -c o >acl; } 2>&- || "
@@ -399,6 +416,9 @@ TEST_F(InTempDir, OutputLandsWhereItsPathLeads)
         Conversion().into("so").shell(standardOutput + "{ " + PROGRAM + " a.kvr so; " +
                                       PROGRAM + " a.kvr so; } 2>&- >x.fit; ", "2>&1 >>x.fit",
                                       "x.fit", "", 3),
+        // Any descriptor the run holds, appended to, never replaced.
+        Conversion().into("/dev/fd/3").shell(PROGRAM + " a.kvr /dev/fd/3 3>>x.fit >&-; ",
+                                             "3>>x.fit", "x.fit", "", 2),
         Conversion().shell("ulimit -s 256; "),   // nothing large on the stack
     });
 }
@@ -468,7 +488,7 @@ static const Failure FAILURES[] = {
     {FOLDER, "out.fit", NOTHING, failed(IS_WINDOWS ? OPEN : READ, "in.kvr"),   // opens on POSIX
      IS_WINDOWS ? "CHYBA nelze otevrit" : "CHYBA neni obycejny soubor"},
     Failure{MISSING, "out.fit", OLDER_FILE, FORMAT, "CHYBA neni obycejny soubor"}
-        .made("mkfifo in.kvr"),
+        .made("mkfifo in.kvr").under(UNOPENED),
     {HEADER, "out.fit", NOTHING, FORMAT, "CHYBA velikost 88 B, hlavicka ohlasuje 90 B: chybi 2 B"},
     {picture(3, 3) + "ab", "out.fit", NOTHING, FORMAT,
      "CHYBA velikost 108 B, hlavicka ohlasuje 106 B: prebyva 2 B"},
@@ -488,6 +508,21 @@ static const Failure FAILURES[] = {
     Failure{ONE, "out.fit >>in.kvr", NOTHING, failed(SAME, "in.kvr")}.withoutBanner(),
     Failure{ONE, "out.fit 2>>in.kvr", NOTHING, failed(SAME, "in.kvr")}.withoutBanner(),
     {ONE, "f0002.kvr", RAW_PICTURE, failed(PICTURE, "f0002.kvr")},   // torvan *.kvr
+    // An older output that its runner cannot read may be a raw picture.
+    Failure{ONE, "f.kvr", RAW_PICTURE, failed(OPEN, "f.kvr")}
+        .made("chmod 777 .; chown daemon f.kvr; chmod 200 f.kvr").under(AS_DAEMON),
+    // Links that lead nowhere, or that another user made in a shared folder.
+    Failure{ONE, "out.fit", NOTHING, failed(OPEN, "out.fit")}.made("ln -s nowhere out.fit"),
+    Failure{ONE, "t/o.fit", NOTHING, failed(OPEN, "t/o.fit")}.made("echo older >x.fit; mkdir "
+        "-m 1777 t; chown nobody t; ln -s ../x.fit t/o.fit; chown -h daemon t/o.fit"),
+    // Refused before the picture is written (a limit would fail its writing): another user's
+    // file in a sticky folder, an append-only file, another group that had access.
+    Failure{picture(100, 100), "s/o.fit", NOTHING, failed(OPEN, "s/o.fit")}.limited(2)
+        .made("mkdir -m 1777 s; echo older >s/o.fit; chmod 606 s/o.fit").under(AS_DAEMON),
+    Failure{picture(100, 100), "out.fit", OLDER_FILE, failed(OPEN, "out.fit")}.limited(2)
+        .made("chattr +a out.fit"),
+    Failure{picture(100, 100), "out.fit", OLDER_FILE, failed(OPEN, "out.fit")}.limited(2)
+        .made("chmod 777 .; chown nobody:bin out.fit; chmod 666 out.fit").under(AS_DAEMON),
     Failure{ONE, "so >>f.kvr", NOTHING, failed(PICTURE, "so")}
         .made("ln -s /proc/self/fd/1 so; cp in.kvr f.kvr"),
     {ONE, "\"\"", NOTHING, failed(OPEN, "")},
@@ -505,6 +540,9 @@ static const Failure FAILURES[] = {
     // An output FIFO without a reader, after a missing input: not waited for.
     Failure{MISSING, "out.fifo", NOTHING, failed(OPEN, "in.kvr")}.made("mkfifo out.fifo"),
     Failure{HEADER, "so", NOTHING, FORMAT}.made("ln -s /proc/self/fd/1 so"),
+    // Standard output closed: the run's own null device (the row's file here) is not written.
+    Failure{ONE, "so >&-", NOTHING, failed(OPEN, "so")}.made("ln -s /proc/self/fd/1 so; :>nul")
+        .under("exec unshare -m sh -c 'mount --bind nul /dev/null && \"$@\"' sh "),
     Failure{picture(512, 512), "out.fit", OLDER_FILE, failed(READ, "in.kvr")}
         .under(FAILING_DISK(3)),
     // Limits: the second flush fails, in a named temporary's data; the close, in the last bytes.
@@ -615,9 +653,10 @@ static void expectFailure(const Failure& c)
                   readFile(TORVAN_PORTS "/lpt" + std::to_string(n)), "") << n;
 #endif
     if (!c.info.empty())
-        expectKvrinfo("in.kvr", "in.kvr: " + c.info);
+        expectKvrinfo("in.kvr", "in.kvr: " + c.info, c.shell);
     if (!locked.empty())
         setReadOnly(locked, false);
+    EXPECT_EQ(IS_WINDOWS ? 0 : std::system("find . -type f -exec chattr -a {} +"), 0);
     for (const std::string& name : listing())
         fs::remove_all(fs::u8path(name));
 }
@@ -699,8 +738,10 @@ static Outcome disturbed(const char* out, int32_t& side, const std::string& befo
 TEST_F(InTempDir, DisturbedRuns)
 {
     constexpr int RAW_AT_OUTPUT = 99;   // change: a raw picture moved to the output's name
+    constexpr int APPEND_ONLY = 98;     // change: the older output made append-only
     const struct { const char* what; int sig, change; std::string before; int status; } cases[] = {
         {"a raw picture moved to the output's name before the rename", 0, RAW_AT_OUTPUT, "", 1},
+        {"the older output made append-only: the rename is refused", 0, APPEND_ONLY, "", 1},
         {"SIGINT", SIGINT, 0, "", 130}, {"SIGTERM", SIGTERM, 0, "", 143},
         {"SIGHUP", SIGHUP, 0, "", 129}, {"SIGQUIT", SIGQUIT, 0, "", 131},
         {"SIGPIPE", SIGPIPE, 0, "", 141}, {"SIGTERM after the rename", SIGTERM, 0, LATE, 143},
@@ -721,6 +762,10 @@ TEST_F(InTempDir, DisturbedRuns)
             } else if (c.change == RAW_AT_OUTPUT) {
                 writeFile("f.kvr", ONE);
                 fs::rename("f.kvr", "out.fit");
+            } else if (c.change == APPEND_ONLY) {   // stopped, so that it cannot rename first
+                kill(pid, SIGSTOP);
+                EXPECT_EQ(readFile("out.fit") != OLDER || !std::system("chattr +a out.fit"), 1);
+                kill(pid, SIGCONT);
             } else if (c.change != 0) {
                 fs::resize_file("in.kvr", fs::file_size("in.kvr") + c.change);
             } else {
@@ -735,6 +780,10 @@ TEST_F(InTempDir, DisturbedRuns)
         if (c.change == RAW_AT_OUTPUT) {
             EXPECT_EQ(run.output, BANNER + failed(PICTURE, "out.fit") + FAILED);
             EXPECT_EQ(readFile("out.fit"), ONE);
+        } else if (c.change == APPEND_ONLY) {
+            EXPECT_EQ(run.output, BANNER + failed(OPEN, "out.fit") + FAILED);
+            EXPECT_EQ(readFile("out.fit"), OLDER);
+            EXPECT_EQ(std::system("chattr -a out.fit"), 0);
         } else if (c.sig == 0) {
             EXPECT_EQ(run.output, BANNER + "* Nelze cist ze souboru `in.kvr'!\n" + FAILED);
         } else if (c.before.rfind(LATE, 0) != 0) {
