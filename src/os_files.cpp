@@ -354,8 +354,8 @@ static FILE* openStream(const wchar_t* wide, DWORD disposition)
         errno = EACCES;
         return NULL;
     }
-    HANDLE file = CreateFileW(wide, GENERIC_WRITE | (created ? DELETE | READ_CONTROL | WRITE_DAC |
-                              WRITE_OWNER : 0),
+    HANDLE file = CreateFileW(wide, GENERIC_WRITE | (created ? DELETE | FILE_READ_ATTRIBUTES |
+                              READ_CONTROL | WRITE_DAC | WRITE_OWNER : 0),
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               created ? &attributes : NULL, disposition,
                               created ? FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY
@@ -632,19 +632,15 @@ static int carryStreams(HANDLE file, const wchar_t* older)
 constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY;
 
-// The new file is kept, no longer hidden or temporary unless the older output
-// was: it takes the older output's attributes (hidden, system, not indexed),
-// or those of any new file. Read back, as no call says it dropped one.
+// The older output's attributes (hidden, system, not indexed), or those of any
+// new file, read back, as no call says it dropped one. The file stays hidden
+// until the very moment it takes its name (replaceInFolder).
 static int giveFileAttributes(HANDLE file, DWORD attributes)
 {
     FILE_BASIC_INFO basic = {};
-    FILE_STANDARD_INFO standard;
 
-    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-    return (markForDeletion(file, FALSE) ||
-            (GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
-             !standard.DeletePending)) &&
-           SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) &&
+    basic.FileAttributes = attributes | FILE_ATTRIBUTE_HIDDEN;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) &&
            GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
            (basic.FileAttributes & attributes) == attributes;
 }
@@ -681,21 +677,68 @@ int giveAttributes(FILE* f, const t_folder* folder, const char* older, int, int)
     return kept;
 }
 
-int replaceInFolder(const t_folder* folder, t_kept, const char* from, const char* to)
+static int setAttributes(HANDLE file, DWORD attributes)
 {
-    wchar_t wideFrom[WIDE_PATH], wideTo[WIDE_PATH];
+    FILE_BASIC_INFO basic = {};
+
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+// Lifts the mark for deletion, or finds none where the file system refuses it.
+static int unmark(HANDLE file)
+{
+    FILE_STANDARD_INFO standard;
+
+    return markForDeletion(file, FALSE) ||
+           (GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+            !standard.DeletePending);
+}
+
+// Another program holds the older output, or access is denied: the open
+// message; only a full or failing medium is the write message.
+static int renameFailure(DWORD error)
+{
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+        error == ERROR_LOCK_VIOLATION)
+        return EACCES;
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? ENOSPC : EIO;
+}
+
+// The new file is renamed by its own handle, and only in the moment before is
+// it made visible and its mark for deletion lifted; a refused attempt gives
+// both back before the wait, so that a kill at any moment, waiting included,
+// leaves nothing of it. An antivirus or a sync tool may hold the older output
+// for a moment: the rename is tried again for up to a second.
+int replaceInFolder(const t_folder* folder, t_kept kept, const char*, const char* to)
+{
+    alignas(FILE_RENAME_INFO) unsigned char buffer[sizeof(FILE_RENAME_INFO) +
+                                                   WIDE_PATH * sizeof(wchar_t)] = {};
+    FILE_RENAME_INFO* rename = (FILE_RENAME_INFO*)buffer;
+    HANDLE file = (HANDLE)kept;
+    FILE_BASIC_INFO basic;
 
     errno = EIO;
-    if (!widePlaced(folder, from, wideFrom) || !widePlaced(folder, to, wideTo))
+    if (!widePlaced(folder, to, rename->FileName) ||
+        !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
         return 0;
-    // An antivirus or a sync tool may hold the older output for a moment.
+    DWORD hidden = basic.FileAttributes, older = GetFileAttributesW(rename->FileName);
+    DWORD shown = older != INVALID_FILE_ATTRIBUTES && (older & FILE_ATTRIBUTE_HIDDEN)
+                  ? hidden : hidden & ~FILE_ATTRIBUTE_HIDDEN;
+    rename->ReplaceIfExists = TRUE;
+    rename->FileNameLength = (DWORD)(wcslen(rename->FileName) * sizeof(wchar_t));
     for (int attempt = 0; attempt < 20; attempt++) {
-        if (MoveFileExW(wideFrom, wideTo, MOVEFILE_REPLACE_EXISTING))
+        if (attempt > 0)
+            Sleep(50);
+        if (setAttributes(file, shown) && unmark(file) &&
+            SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                       sizeof *rename + rename->FileNameLength))
             return 1;
-        if (GetLastError() != ERROR_SHARING_VIOLATION && GetLastError() != ERROR_ACCESS_DENIED)
+        errno = renameFailure(GetLastError());
+        markForDeletion(file, TRUE);
+        setAttributes(file, hidden);
+        if (errno != EACCES)
             return 0;
-        errno = EACCES;
-        Sleep(50);
     }
     return 0;
 }

@@ -838,27 +838,45 @@ static std::string accessList(const std::string& path)
     return list;
 }
 
-// A run ended from outside (TerminateProcess, as taskkill /F does) leaves nothing behind:
-// the new file is marked for deletion, and its owner's alone, until it is complete.
+// A run ended from outside (TerminateProcess, as taskkill /F does) leaves nothing behind, while
+// it writes and while its rename waits for an older output that another program holds: the new
+// file is hidden, marked for deletion and its owner's alone until it takes its name.
 TEST_F(InTempDir, KilledRunLeavesNothing)
 {
-    writeSparsePicture("in.kvr", 32768, 32768);
     writeFile("out.fit", OLDER);
-    const HANDLE run = (HANDLE)_wspawnl(_P_NOWAIT, fs::absolute(TORVAN_PATH).wstring().c_str(),
-                                        L"torvan", L"in.kvr", L"out.fit", nullptr);
-    ASSERT_NE(run, INVALID_HANDLE_VALUE);
-    for (int waited = 0; waited < 1000 && listing().size() < 3; waited++)
-        Sleep(10);
-    EXPECT_EQ(listing().size(), 3u) << "the new file, beside in.kvr and out.fit";
-    for (const char* other : {";WD)", ";BU)", ";AU)"})   // everyone, users, any signed-in user
-        EXPECT_EQ(accessList(listing()[0]).find(other), std::string::npos) << other;
-    TerminateProcess(run, 1);
-    WaitForSingleObject(run, INFINITE);
-    CloseHandle(run);
-    for (int waited = 0; waited < 200 && listing().size() > 2; waited++)
-        Sleep(10);
-    EXPECT_EQ(listing(), (std::vector<std::string>{"in.kvr", "out.fit"}));
-    EXPECT_EQ(readFile("out.fit"), OLDER);
+    for (const bool held : {false, true}) {
+        SCOPED_TRACE(held ? "killed while the rename waits" : "killed while writing");
+        if (held)
+            writeFile("in.kvr", picture(2, 2));
+        else
+            writeSparsePicture("in.kvr", 32768, 32768);
+        const HANDLE holder = CreateFileA("out.fit", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, 0, nullptr);
+        if (!held)
+            CloseHandle(holder);
+        const HANDLE run = (HANDLE)_wspawnl(_P_NOWAIT, fs::absolute(TORVAN_PATH).wstring().c_str(),
+                                            L"torvan", L"in.kvr", L"out.fit", nullptr);
+        ASSERT_NE(run, INVALID_HANDLE_VALUE);
+        std::error_code gone;   // complete, when held
+        for (int waited = 0; waited < 1000 && (listing().size() < 3 ||
+             (held && fs::file_size(fs::u8path(listing()[0]), gone) != 5760)); waited++)
+            Sleep(10);
+        EXPECT_EQ(listing().size(), 3u) << "the new file, beside in.kvr and out.fit";
+        for (const char* other : {";WD)", ";BU)", ";AU)"})   // everyone, users, any signed-in user
+            EXPECT_TRUE(held || accessList(listing()[0]).find(other) == std::string::npos) << other;
+        Sleep(held ? 300 : 0);   // well into the second of attempts
+        TerminateProcess(run, 1);
+        WaitForSingleObject(run, INFINITE);
+        CloseHandle(run);
+        for (int waited = 0; waited < 200 && listing().size() > 2; waited++)
+            Sleep(10);
+        EXPECT_EQ(listing(), (std::vector<std::string>{"in.kvr", "out.fit"}));
+        if (held) {   // held to the end, the rename is refused: the open message
+            EXPECT_EQ(runTorvan("in.kvr out.fit").output, BANNER + failed(OPEN, "out.fit") + FAILED);
+            CloseHandle(holder);
+        }
+        EXPECT_EQ(readFile("out.fit"), OLDER);
+    }
 }
 
 // A replaced output keeps its access list and attributes; a new one gets what any new file
