@@ -21,9 +21,6 @@ constexpr int VALUE_END_COLUMN = 30;
 // and writes cost memory copies rather than system calls.
 constexpr int STREAM_BUFFER = 256 * 1024;
 
-// Room for the path of the output's file and of its temporary twin.
-constexpr int PATH_BUFFER = 4096;
-
 // The header as read, field by field, in file order. The texts carry one
 // more character than on disk, a terminating zero, as the record always has:
 // no rule reads it (they compare the bytes read), but code that prints a

@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "defs.h"
-#include "os_files.h"
+#include "os/system.h"
 
 // All zero is an input not yet opened.
 struct t_input {

@@ -15,8 +15,7 @@
 #include "conversion.h"
 #include "interrupts.h"
 #include "night.h"
-#include "os_console.h"
-#include "os_folders.h"
+#include "os/system.h"
 #include "text_rules.h"
 #include "verdict_text.h"
 

@@ -10,8 +10,7 @@
 #include "input_file.h"
 #include "kvr_header.h"
 #include "night.h"
-#include "os_console.h"
-#include "os_files.h"
+#include "os/system.h"
 #include "text_rules.h"
 #include "verdict_text.h"
 

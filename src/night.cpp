@@ -4,8 +4,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "os_files.h"
-#include "os_folders.h"
+#include "os/system.h"
 
 static int endsInKvr(const std::string& path)
 {

@@ -11,7 +11,7 @@
 
 #include "defs.h"
 #include "interrupts.h"
-#include "os_files.h"
+#include "os/system.h"
 
 // A leftover's name: a dot, at most 200 bytes of the output's name, a dot
 // and six letters or digits.

@@ -9,8 +9,7 @@
 #include "fits_writer.h"
 #include "interrupts.h"
 #include "kvr_header.h"
-#include "os_console.h"
-#include "os_files.h"
+#include "os/system.h"
 
 static const char VERSION[] = TORVAN_VERSION " (09/10/2004)";
 

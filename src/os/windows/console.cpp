@@ -1,15 +1,11 @@
-#include "os_console.h"
-
+// The console on Windows: arguments and printed text in Unicode, the program's
+// text in UTF-8.
 #include <cstdarg>
 #include <cstdint>
-#ifdef _WIN32
 #include <io.h>
 #include <windows.h>
 
-#include "defs.h"
-#endif
-
-#ifdef _WIN32
+#include "../system.h"
 
 // UTF-8 of UTF-16 text, with its terminator, or 0 where it does not fit. An
 // unpaired surrogate takes the three bytes its code would, which are no UTF-8:
@@ -82,20 +78,3 @@ void printText(FILE* stream, const char* format, ...)
     }
     va_end(values);
 }
-
-#else
-
-void utf8Arguments(int*, char***)
-{
-}
-
-void printText(FILE* stream, const char* format, ...)
-{
-    va_list values;
-
-    va_start(values, format);
-    vfprintf(stream, format, values);
-    va_end(values);
-}
-
-#endif

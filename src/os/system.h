@@ -1,14 +1,19 @@
-// What the conversion asks the operating system about its files: the POSIX
-// and the Windows answers stand side by side in os_files.cpp. Every path is
-// UTF-8, on Windows too.
-#ifndef TORVAN_OS_FILES_H
-#define TORVAN_OS_FILES_H
+// What the programs ask of the operating system: files, folders, interrupts
+// and the console. src/os/posix/ and src/os/windows/ each answer all of it,
+// the build choosing one. Every path is UTF-8, on Windows too.
+#ifndef TORVAN_OS_SYSTEM_H
+#define TORVAN_OS_SYSTEM_H
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
-#include "defs.h"
+// Room for the path of the output's file and of its temporary twin.
+constexpr int PATH_BUFFER = 4096;
+
+// ---- Files
 
 // What tells an open file's content apart from before: any write moves its
 // change time, also one that puts its modification time back.
@@ -47,10 +52,8 @@ int fileKind(const char* path);
 FILE* openForReading(const char* path);
 // The state of an open regular file; 0 for anything else or a failed query.
 int regularFileState(FILE* f, t_file_state* state);
-int sameFileState(const t_file_state* a, const t_file_state* b);
 int isFolder(FILE* f);
 int fileIdentity(FILE* f, t_file_identity* identity);
-int sameIdentity(const t_file_identity* a, const t_file_identity* b);
 // Whether path leads to the file that stream is, by any path or link.
 int pathIsStream(const char* path, FILE* stream);
 // Whether path leads to the open file f.
@@ -118,5 +121,61 @@ int replaceInFolder(const t_folder* folder, t_kept kept, const char* from, const
 void removeInFolder(const t_folder* folder, const char* name);
 // Reserves the output's space at once where the system can; a hint only.
 void reserveSpace(FILE* f, uint64_t size);
+
+// Whether two states, or two identities, are of the same content, or file.
+inline int sameFileState(const t_file_state* a, const t_file_state* b)
+{
+    return a->size == b->size && a->changed == b->changed && a->written == b->written;
+}
+
+inline int sameIdentity(const t_file_identity* a, const t_file_identity* b)
+{
+    return a->volume == b->volume && a->index == b->index;
+}
+
+// ---- Folders
+
+// Whether path leads to a folder.
+int isFolderPath(const char* path);
+// Adds the path of every regular file in the folder at path, in no order.
+int listFolder(const char* path, std::vector<std::string>* names);
+// Adds the files that a pattern with * or ? matches, sorted, where the shell
+// leaves that to the program (Windows); else, or where nothing matches, the
+// pattern as it is.
+int expandWildcards(const char* pattern, std::vector<std::string>* paths);
+// Makes the folder at path with every missing parent; 1 when it is a folder then.
+int makeFolders(const char* path);
+int isTerminal(FILE* stream);
+// Whether anything stands at path, a link to nothing included.
+int pathExists(const char* path);
+
+// ---- Interrupts: the handlers delete the temporaries that interrupts.h
+// keeps; see there.
+
+// Installs the handlers, once, before any conversion: an interrupt then
+// deletes every armed temporary and ends the run as interrupted: on POSIX by
+// the same signal, so that the shell sees it, on Windows with exit status 1.
+// With nothing armed, interrupts act as always.
+void catchInterrupts();
+// For a program that finishes its work in order: the first interrupt only
+// asks the conversions to stop (interruptedBy() then tells which), the next
+// one acts as catchInterrupts() does.
+void deferInterrupts();
+// Ends the run as the interrupt would have: on POSIX by the same signal.
+void endAsInterrupted(int interrupt);
+// While held, an interrupt to this thread waits; it takes effect when released.
+void holdInterrupts();
+void releaseInterrupts();
+// A file-size limit then fails a write instead of ending the run.
+void ignoreFileSizeLimit();
+
+// ---- Console
+
+// Replaces the arguments by their UTF-8 form where the system holds them in
+// another; where that fails, they stay as the C runtime gave them.
+void utf8Arguments(int* argc, char*** argv);
+// As fprintf; a Windows console is written in Unicode, so that every name
+// shows as given.
+void printText(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 #endif

@@ -1,0 +1,141 @@
+// What only Linux has: unnamed new files, extended attributes and access
+// lists, the append-only and immutable flags, space reserved at once.
+#include "posix_files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <initializer_list>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+// Append-only and immutable files, or a folder of either kind, refuse the
+// rename whoever runs it.
+int unchangeable(const t_folder* folder, const char* name)
+{
+    int flags = 0, changeable = 1;
+
+    for (const char* place : {name, "."}) {
+        int fd = openat(folder->fd, place, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0)
+            changeable = changeable && !(flags & (FS_APPEND_FL | FS_IMMUTABLE_FL));
+        if (fd >= 0)
+            close(fd);
+    }
+    return !changeable;
+}
+
+FILE* createUnnamed(const t_folder* folder)
+{
+    char proc[32];
+    struct stat named, unnamed;
+    t_file_identity byPath, byDescriptor;
+    // As any new file: the umask and the folder's default access list apply.
+    int fd = openat(folder->fd, ".", O_TMPFILE | O_WRONLY, 0666);
+
+    if (fd < 0) {
+        if (errno == EISDIR || errno == EINVAL)
+            errno = EOPNOTSUPP;
+        return NULL;
+    }
+    // Linking it later goes through /proc, which needs no privilege.
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    int linkable = stat(proc, &named) == 0 && fstat(fd, &unnamed) == 0 &&
+                   statIdentity(&named, &byPath) && statIdentity(&unnamed, &byDescriptor) &&
+                   sameIdentity(&byPath, &byDescriptor);
+    FILE* f = linkable ? fdopen(fd, "wb") : NULL;
+    if (f == NULL) {
+        close(fd);
+        errno = EOPNOTSUPP;
+    }
+    return f;
+}
+
+int linkUnnamed(t_kept kept, const t_folder* folder, const char* name)
+{
+    char proc[32];
+
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", (int)kept);
+    return linkat(AT_FDCWD, proc, folder->fd, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+static const char ACCESS_LIST[] = "system.posix_acl_access";
+static const char DEFAULT_LIST[] = "system.posix_acl_default";
+// An access list on disk: a 4-byte version, then entries of a 2-byte tag, a
+// 2-byte permission and a 4-byte id, little-endian.
+constexpr int LIST_HEADER = 4, LIST_ENTRY = 8, MOST_ENTRIES = 1024;
+enum { OWNER_ENTRY = 0x01, GROUP_ENTRY = 0x04, MASK_ENTRY = 0x10, OTHERS_ENTRY = 0x20 };
+
+// Read through the open file, or by its path where it may not be read.
+static ssize_t listAttributes(int fd, const char* path, char* names, size_t size)
+{
+    return fd >= 0 ? flistxattr(fd, names, size) : llistxattr(path, names, size);
+}
+
+static ssize_t readAttribute(int fd, const char* path, const char* name, char* value, size_t size)
+{
+    return fd >= 0 ? fgetxattr(fd, name, value, size) : lgetxattr(path, name, value, size);
+}
+
+// Every attribute of older on the new file: its access list among them.
+// Those that the system alone gives (security.*: capabilities, labels) are
+// never carried: a picture must not gain what a program had.
+int carryExtendedAttributes(int to, const t_folder* folder, const char* older)
+{
+    static char names[65536], value[65536];
+    char path[2 * PATH_BUFFER];
+    int from = openat(folder->fd, older, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    int carried = 1;
+
+    snprintf(path, sizeof path, "%s/%s", folder->path, older);
+    ssize_t listed = listAttributes(from, path, names, sizeof names);
+    if (listed < 0)
+        carried = errno == ENOTSUP;   // a file system without attributes
+    for (ssize_t at = 0; carried && at < listed; at += (ssize_t)strlen(names + at) + 1) {
+        const char* name = names + at;
+        if (strncmp(name, "security.", 9) == 0)
+            continue;
+        ssize_t length = readAttribute(from, path, name, value, sizeof value);
+        carried = length >= 0 && fsetxattr(to, name, value, (size_t)length, 0) == 0;
+    }
+    if (from >= 0)
+        close(from);
+    return carried;
+}
+
+// A new file may have taken the folder's default access list, which older never had.
+int dropAccessList(int fd)
+{
+    return fremovexattr(fd, ACCESS_LIST) == 0 || errno == ENODATA || errno == ENOTSUP;
+}
+
+// What a file made with mode 0666 takes from the folder's default access
+// list: its entries, the owner's, the others' and the mask's (or the
+// group's, without a mask) without execute. 0 where the folder has none.
+int inheritAccessList(int fd, const t_folder* folder)
+{
+    unsigned char list[LIST_HEADER + LIST_ENTRY * MOST_ENTRIES];
+    int from = openat(folder->fd, ".", O_RDONLY | O_DIRECTORY);
+    ssize_t length = from >= 0 ? fgetxattr(from, DEFAULT_LIST, list, sizeof list) : -1;
+    int masked = 0;
+
+    if (from >= 0)
+        close(from);
+    for (ssize_t at = LIST_HEADER; at + LIST_ENTRY <= length; at += LIST_ENTRY)
+        masked = masked || list[at] == MASK_ENTRY;
+    for (ssize_t at = LIST_HEADER; at + LIST_ENTRY <= length; at += LIST_ENTRY)
+        if (list[at] == OWNER_ENTRY || list[at] == OTHERS_ENTRY ||
+            list[at] == (masked ? MASK_ENTRY : GROUP_ENTRY))
+            list[at + 2] &= ~1;
+    return length > LIST_HEADER && fsetxattr(fd, ACCESS_LIST, list, (size_t)length, 0) == 0;
+}
+
+// Allocating the whole output at once spares the file system a reservation
+// for every page written; the size stays as written.
+void reserveSpace(FILE* f, uint64_t size)
+{
+    fallocate(fileno(f), FALLOC_FL_KEEP_SIZE, 0, (off_t)size);
+}

@@ -1,0 +1,23 @@
+// What the POSIX files share among themselves, and what Linux answers in a
+// file of its own (linux.cpp), any other POSIX system plainly (plain.cpp).
+#ifndef TORVAN_POSIX_FILES_H
+#define TORVAN_POSIX_FILES_H
+
+#include <sys/stat.h>
+
+#include "../system.h"
+
+static_assert(sizeof(off_t) == 8, "pictures over 2 GiB need 64-bit file offsets");
+
+int statIdentity(const struct stat* info, t_file_identity* identity);
+// Whether a rename may not replace the file called name, whoever runs it.
+int unchangeable(const t_folder* folder, const char* name);
+// Every extended attribute of older on the new file, its access list among them.
+int carryExtendedAttributes(int to, const t_folder* folder, const char* older);
+// Removes an access list the new file took from its folder.
+int dropAccessList(int fd);
+// Gives the new file what the folder's default access list gives any new
+// file; 0 where the folder has none.
+int inheritAccessList(int fd, const t_folder* folder);
+
+#endif

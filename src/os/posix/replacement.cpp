@@ -1,0 +1,79 @@
+// The new file that replaces an output on a POSIX system: private until
+// complete, then given what the older output had, or what any new file in
+// its folder gets, and renamed over it.
+#include "posix_files.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+FILE* createInFolder(const t_folder* folder, const char* name)
+{
+    int fd = openat(folder->fd, name, O_WRONLY | O_CREAT | O_EXCL, 0600);
+
+    if (fd < 0)
+        return NULL;
+    FILE* stream = fdopen(fd, "wb");
+    if (stream == NULL) {
+        close(fd);
+        unlinkat(folder->fd, name, 0);
+    }
+    return stream;
+}
+
+static mode_t currentUmask()
+{
+    mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+// Only a privileged user may give a file away: anyone else keeps the group
+// alone, where they belong to it, as cp -p does.
+int giveOwner(FILE* f, const t_folder* folder, const char* older, int* ownerKept)
+{
+    struct stat previous;
+    int fd = fileno(f);
+
+    *ownerKept = 1;
+    if (fstatat(folder->fd, older, &previous, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(previous.st_mode) || fchown(fd, previous.st_uid, previous.st_gid) == 0)
+        return 1;
+    *ownerKept = 0;
+    // The runner's group must not gain what older's group had.
+    return fchown(fd, (uid_t)-1, previous.st_gid) == 0 || !(previous.st_mode & S_IRWXG);
+}
+
+// A file made under a name of its own is made private; in the end it takes
+// what any new file in its folder takes.
+static int giveNewFileMode(int fd, const t_folder* folder)
+{
+    return inheritAccessList(fd, folder) || fchmod(fd, 0666 & ~currentUmask()) == 0;
+}
+
+int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnamed, int ownerKept)
+{
+    struct stat previous;
+    int fd = fileno(f);
+    int exists = fstatat(folder->fd, older, &previous, AT_SYMLINK_NOFOLLOW) == 0;
+
+    if (!exists && errno != ENOENT)
+        return 0;
+    if (!exists || !S_ISREG(previous.st_mode))
+        return unnamed || giveNewFileMode(fd, folder);
+    // setuid and setgid belong to the owner and group that were kept.
+    mode_t mode = previous.st_mode & (ownerKept ? 07777 : 01777);
+    return dropAccessList(fd) && fchmod(fd, mode) == 0 &&
+           carryExtendedAttributes(fd, folder, older);
+}
+
+int replaceInFolder(const t_folder* folder, t_kept, const char* from, const char* to)
+{
+    return renameat(folder->fd, from, folder->fd, to) == 0;
+}
+
+void removeInFolder(const t_folder* folder, const char* name)
+{
+    unlinkat(folder->fd, name, 0);
+}
