@@ -1,75 +1,13 @@
 #include "output_file.h"
 
 #include <cerrno>
-#include <cstring>
-#include <ctime>
 
-#include "interrupts.h"
 #include "kvr_header.h"
-#include "text_rules.h"
-
-// A leftover after a power loss or SIGKILL names its output: .m31.fit.Xq3z9A
-static const char NAME_LETTERS[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-constexpr int LETTER_COUNT = sizeof NAME_LETTERS - 1;
-constexpr int SUFFIX_LENGTH = 6;
-constexpr int MOST_ATTEMPTS = 100;
-// Keeps the temporary name within the 255 bytes a file name may have.
-constexpr int MOST_NAME_BYTES = 200;
-// Six letters hold 35 bits: the process number in the lower 22, so that two
-// runs at once never choose the same name, and the time in the rest.
-constexpr int PROCESS_BITS = 22;
-constexpr int OTHER_BITS = 13;
 
 static int fail(t_output* output, int failure)
 {
     output->failure = failure;
     return 0;
-}
-
-static void chooseTemporaryName(t_output* output, int attempt)
-{
-    const char* name = output->name;
-    int nameLength = utf8Cut(name, MOST_NAME_BYTES);
-    char suffix[SUFFIX_LENGTH + 1];
-    uint64_t varying = ((uint64_t)time(NULL) ^ (uintptr_t)output) + attempt;
-    uint64_t bits = processNumber() % (1u << PROCESS_BITS) +
-                    (varying % (1u << OTHER_BITS) << PROCESS_BITS);
-
-    for (int i = 0; i < SUFFIX_LENGTH; i++, bits /= LETTER_COUNT)
-        suffix[i] = NAME_LETTERS[bits % LETTER_COUNT];
-    suffix[SUFFIX_LENGTH] = '\0';
-    snprintf(output->temporary, sizeof output->temporary, ".%.*s.%s", nameLength, name, suffix);
-}
-
-// Gives the new file a name of its own in the folder: an unnamed file is
-// linked, else a new file is made. Named and armed with no interrupt in
-// between, so that an interrupt leaves nothing behind.
-static int nameTemporary(t_output* output)
-{
-    int named = 0;
-
-    holdInterrupts();
-    output->cleanup = claimCleanup();
-    for (int attempt = 0; output->cleanup != NULL && !named && attempt < MOST_ATTEMPTS;
-         attempt++) {
-        chooseTemporaryName(output, attempt);
-        if (output->unnamed)
-            named = linkUnnamed(output->kept, &output->folder, output->temporary);
-        else
-            named = (output->stream = createInFolder(&output->folder, output->temporary)) != NULL;
-        if (!named && errno != EEXIST)
-            break;
-    }
-    if (named) {
-        armCleanup(output->cleanup, &output->folder, output->temporary);
-    } else {
-        releaseCleanup(output->cleanup);
-        output->cleanup = NULL;
-        output->temporary[0] = '\0';
-    }
-    releaseInterrupts();
-    return named;
 }
 
 // Neither the input, whatever path leads to it, nor a raw picture, which
@@ -122,13 +60,11 @@ static int openBeside(t_output* output, const char* out)
         return fail(output, OUTPUT_UNOPENED);
     if (!mayOverwrite(output))
         return 0;
-    output->stream = createUnnamed(&output->folder);
-    output->unnamed = output->stream != NULL;
-    if (!output->unnamed && (errno != EOPNOTSUPP || !nameTemporary(output)))
+    if (!createReplacement(&output->replacement, &output->folder, output->name))
         return fail(output, OUTPUT_UNOPENED);
-    if (!giveOwner(output->stream, &output->folder, output->name, &output->ownerKept))
-        return fail(output, OUTPUT_UNOPENED);
-    return 1;
+    output->stream = output->replacement.stream;
+    return giveOwner(output->stream, &output->folder, output->name, &output->ownerKept) ||
+           fail(output, OUTPUT_UNOPENED);
 }
 
 // An output path that leads to a descriptor the run holds is written through
@@ -177,60 +113,37 @@ static int closeOutput(t_output* output)
     return closed || fail(output, OUTPUT_UNWRITABLE);
 }
 
-// The rename is refused for a reason known before the work (another
-// program holds the older output, or we may not replace it), or the medium
-// fails.
-static int failRename(t_output* output)
-{
-    int refused = errno == EACCES || errno == EPERM || errno == EBUSY;
-    return fail(output, refused ? OUTPUT_UNOPENED : OUTPUT_UNWRITABLE);
-}
-
 // The last buffered bytes may still meet a full medium: the flush is checked
 // before the close, which not every C runtime reports. The new file gets its
-// final mode only when every byte is in it. Every check and the close come
-// before the new file is named, and only the rename after: a run killed at
-// any other moment leaves no file of its own.
+// final mode only when every byte is in it, and every check comes before it
+// is named. A rename refused for a reason known before the work (another
+// program holds the older output, or we may not replace it) says so.
 int commitOutput(t_output* output)
 {
     if (fflush(output->stream) != 0)
         return fail(output, OUTPUT_UNWRITABLE);
     if (output->direct)
         return closeOutput(output);
-    if (!giveAttributes(output->stream, &output->folder, output->name, output->unnamed,
-                        output->ownerKept))
+    if (!giveAttributes(output->stream, &output->folder, output->name,
+                        output->replacement.unnamed, output->ownerKept))
         return fail(output, OUTPUT_UNOPENED);
     if (!mayOverwrite(output))
         return 0;
-    output->keeping = closeKeeping(output->stream, &output->kept);
     output->stream = NULL;
-    if (!output->keeping)
-        return fail(output, OUTPUT_UNWRITABLE);
-    if (output->unnamed && !nameTemporary(output))
-        return fail(output, OUTPUT_UNWRITABLE);
-    if (!replaceInFolder(&output->folder, output->kept, output->temporary, output->name))
-        return failRename(output);
-    releaseCleanup(output->cleanup);
-    output->cleanup = NULL;
-    output->temporary[0] = '\0';
+    if (!commitReplacement(&output->replacement)) {
+        int refused = errno == EACCES || errno == EPERM || errno == EBUSY;
+        return fail(output, refused ? OUTPUT_UNOPENED : OUTPUT_UNWRITABLE);
+    }
     discardOutput(output);
     return 1;
 }
 
 void discardOutput(t_output* output)
 {
-    if (output->stream != NULL)
+    if (output->direct && output->stream != NULL)
         fclose(output->stream);
     output->stream = NULL;
-    if (output->temporary[0] != '\0') {
-        removeInFolder(&output->folder, output->temporary);
-        releaseCleanup(output->cleanup);
-        output->cleanup = NULL;
-        output->temporary[0] = '\0';
-    }
-    if (output->keeping)
-        closeKept(output->kept);
-    output->keeping = 0;
+    abandonReplacement(&output->replacement);
     if (output->held)
         closeFolder(&output->folder);
     output->held = 0;

@@ -10,45 +10,34 @@
 #include <cstdio>
 
 #include "defs.h"
-#include "interrupts.h"
 #include "os/system.h"
-
-// A leftover's name: a dot, at most 200 bytes of the output's name, a dot
-// and six letters or digits.
-constexpr int TEMPORARY_NAME_SIZE = 256;
+#include "replacement.h"
 
 // Why a call on the output failed, for the job to say.
 enum t_output_failure { OUTPUT_UNOPENED, OUTPUT_UNWRITABLE, OUTPUT_IS_INPUT, OUTPUT_IS_PICTURE };
 
 // An output's life, from all zero (nothing open) to discarded (nothing open
-// again, nothing armed):
-// - direct: a device, a FIFO or a descriptor the run holds; stream open,
-//   written in place. Commit flushes and closes it; discard closes it.
-// - writing: the folder held, stream open on the new file, which is either
-//   unnamed (temporary empty) or made under temporary from the start, the
-//   interrupt cleanup then armed for it. Nothing of the older output is
-//   touched.
-// - named: committing; stream closed, the file's own handle kept, temporary
-//   linked or made and armed. Only the rename comes next.
-// - committed or discarded: the folder closed, temporary empty, nothing
-//   armed; a second discard does nothing.
-// Any failure in any state leads to discarded: the temporary removed, the
-// older output as it was.
+// again):
+// - direct: a device, a FIFO or a descriptor the run holds; stream open on
+//   it, written in place. Commit flushes and closes it; discard closes it.
+// - replacing: the folder held, the replacement created and stream its
+//   stream; nothing of the older output is touched. Commit flushes, gives the
+//   new file its attributes, checks the older output once more, then commits
+//   the replacement; discard abandons it.
+// - committed or discarded: the folder closed, nothing open or armed; a
+//   second discard does nothing.
+// Any failure in any state leads to discarded, the older output as it was.
 struct t_output {
-    FILE* stream;
+    FILE* stream;                  // where the picture goes
     int direct;                    // written in place, never deleted
-    int unnamed;                   // without a name until complete
     int held;                      // the folder is open
     int ownerKept;                 // the new file has the owner and group of the older one
-    int keeping;                   // kept is open: named, the rename to come
-    t_kept kept;
     int failure;                   // t_output_failure, after a call that failed
     t_file_identity input;         // the file the output never replaces
     t_folder folder;               // where the file the output path leads to stands
     char target[PATH_BUFFER];      // that file's path
     const char* name;              // its name in the folder
-    char temporary[TEMPORARY_NAME_SIZE];   // the new file's name meanwhile, or empty
-    t_cleanup* cleanup;            // armed for temporary, while it is not empty
+    t_replacement replacement;
 };
 
 // Opens the output for a picture of size bytes read from the file input,

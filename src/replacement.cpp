@@ -1,0 +1,111 @@
+#include "replacement.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "text_rules.h"
+
+// A leftover after a power loss or SIGKILL names its output: .m31.fit.Xq3z9A
+static const char NAME_LETTERS[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int LETTER_COUNT = sizeof NAME_LETTERS - 1;
+constexpr int SUFFIX_LENGTH = 6;
+constexpr int MOST_ATTEMPTS = 100;
+// Keeps the temporary name within the 255 bytes a file name may have.
+constexpr int MOST_NAME_BYTES = 200;
+// Six letters hold 35 bits: the process number in the lower 22, so that two
+// runs at once never choose the same name, and the time in the rest, which
+// the record's address varies between the threads of one run.
+constexpr int PROCESS_BITS = 22;
+constexpr int OTHER_BITS = 13;
+
+static void chooseTemporaryName(t_replacement* replacement, int attempt)
+{
+    const char* name = replacement->name;
+    int nameLength = utf8Cut(name, MOST_NAME_BYTES);
+    char suffix[SUFFIX_LENGTH + 1];
+    uint64_t varying = ((uint64_t)time(NULL) ^ (uintptr_t)replacement) + attempt;
+    uint64_t bits = processNumber() % (1u << PROCESS_BITS) +
+                    (varying % (1u << OTHER_BITS) << PROCESS_BITS);
+
+    for (int i = 0; i < SUFFIX_LENGTH; i++, bits /= LETTER_COUNT)
+        suffix[i] = NAME_LETTERS[bits % LETTER_COUNT];
+    suffix[SUFFIX_LENGTH] = '\0';
+    snprintf(replacement->temporary, sizeof replacement->temporary, ".%.*s.%s", nameLength,
+             name, suffix);
+}
+
+// Gives the new file a name of its own in the folder: an unnamed file is
+// linked, else a new file is made. Named and armed with no interrupt in
+// between, so that an interrupt leaves nothing behind.
+static int nameTemporary(t_replacement* replacement)
+{
+    int named = 0;
+
+    holdInterrupts();
+    replacement->cleanup = claimCleanup();
+    for (int attempt = 0; replacement->cleanup != NULL && !named && attempt < MOST_ATTEMPTS;
+         attempt++) {
+        chooseTemporaryName(replacement, attempt);
+        if (replacement->unnamed)
+            named = linkUnnamed(replacement->kept, replacement->folder, replacement->temporary);
+        else
+            named = (replacement->stream =
+                     createInFolder(replacement->folder, replacement->temporary)) != NULL;
+        if (!named && errno != EEXIST)
+            break;
+    }
+    if (named) {
+        armCleanup(replacement->cleanup, replacement->folder, replacement->temporary);
+    } else {
+        releaseCleanup(replacement->cleanup);
+        replacement->cleanup = NULL;
+        replacement->temporary[0] = '\0';
+    }
+    releaseInterrupts();
+    return named;
+}
+
+int createReplacement(t_replacement* replacement, const t_folder* folder, const char* name)
+{
+    replacement->folder = folder;
+    replacement->name = name;
+    replacement->stream = createUnnamed(folder);
+    replacement->unnamed = replacement->stream != NULL;
+    return replacement->unnamed || (errno == EOPNOTSUPP && nameTemporary(replacement));
+}
+
+// The close before the link, its error checked; the link and the rename with
+// nothing between them, so that a kill leaves a named file at one point only.
+int commitReplacement(t_replacement* replacement)
+{
+    replacement->keeping = closeKeeping(replacement->stream, &replacement->kept);
+    replacement->stream = NULL;
+    if (!replacement->keeping || (replacement->unnamed && !nameTemporary(replacement)))
+        return 0;
+    if (!replaceInFolder(replacement->folder, replacement->kept, replacement->temporary,
+                         replacement->name))
+        return 0;
+    releaseCleanup(replacement->cleanup);
+    replacement->cleanup = NULL;
+    replacement->temporary[0] = '\0';
+    abandonReplacement(replacement);
+    return 1;
+}
+
+void abandonReplacement(t_replacement* replacement)
+{
+    if (replacement->stream != NULL)
+        fclose(replacement->stream);
+    replacement->stream = NULL;
+    if (replacement->temporary[0] != '\0') {
+        removeInFolder(replacement->folder, replacement->temporary);
+        releaseCleanup(replacement->cleanup);
+        replacement->cleanup = NULL;
+        replacement->temporary[0] = '\0';
+    }
+    if (replacement->keeping)
+        closeKept(replacement->kept);
+    replacement->keeping = 0;
+}
