@@ -269,7 +269,10 @@ static void drawProgress(t_night* night, std::chrono::steady_clock::time_point s
     unsigned left = rate > 0 ? (unsigned)((total - done) / rate + 0.5) : 0;
 
     int length = snprintf(line, sizeof line, "%" PRIu64 "/%" PRIu64 " snimku, %.1f snimku/s, "
-                          "zbyva %u:%02u", done, total, rate, left / 60, left % 60);
+                          "zbyva ", done, total, rate);
+    if (length > 0 && length < (int)sizeof line)   // nothing to tell from before the first
+        length += snprintf(line + length, sizeof line - length, done > 0 ? "%u:%02u" : "?",
+                           left / 60, left % 60);
     std::lock_guard<std::mutex> hold(night->console);
     clearProgress(night);
     printText(stderr, "%s", line);
@@ -289,9 +292,12 @@ static int convertNight(t_night* night)
         return 0;
     for (size_t i = 0; i < count; i++)
         workers.emplace_back(work, night, &jobs[i]);
-    while (night->progress && night->done < night->pictures.size() && interruptedBy() == 0) {
-        drawProgress(night, start);
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    // Drawn at once, then four times a second; the end is noticed sooner.
+    for (int step = 0; night->progress && night->done < night->pictures.size() &&
+                       interruptedBy() == 0; step++) {
+        if (step % 10 == 0)
+            drawProgress(night, start);
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     for (std::thread& worker : workers)
         worker.join();
