@@ -60,7 +60,7 @@ int listFolder(const char* path, std::vector<std::string>* names)
     std::string folder = path;
 
     if (!folder.empty() && folder.back() != '/' && folder.back() != '\\')
-        folder += '\\';
+        folder += '/';
     return findFiles((folder + "*").c_str(), folder, names);
 }
 

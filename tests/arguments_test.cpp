@@ -1,0 +1,48 @@
+// The command lines of torvan and kvr2fits: what each accepts, refuses, and says.
+#include "support.h"
+
+TEST_F(InTempDir, TorvanArgumentRules)
+{
+    const struct { const char* args; std::string output; int status; } cases[] = {
+        {"", FEW, 1}, {"-h", FEW, 1}, {"a.kvr b.fit -i -h -i", HELP, 0},   // -h wins over -i
+        // Switches are whole words: neither is known by its first letters.
+        {"a.kvr b.fit -h -ix", "* Neznamy argument `-ix'!\n\n" + HELP, 1},
+        {"a.kvr b.fit -i -hx", "* Neznamy argument `-hx'!\n\n" + HELP, 1},
+        // A stream in the input, and the console, which wine cannot open: refused at once.
+        {"a.kvr:x b.fit", "* Soubor `a.kvr:x' se nepodarilo otevrit!\n" + FAILED, 1},
+        {"CON b.fit", "* Soubor `CON' se nepodarilo otevrit!\n" + FAILED, 1},
+    };
+    writeFile("a.kvr", picture(2, 2));
+    for (const auto& c : cases) {
+        const Outcome run = runTorvan(c.args);
+        EXPECT_EQ(run.output, BANNER + c.output) << c.args;
+        EXPECT_EQ(run.status, c.status) << c.args;
+        EXPECT_FALSE(fs::exists("b.fit")) << c.args;
+    }
+}
+
+// GNU's way: options anywhere before --, --help and --version on standard output with status 0,
+// a refused command line on standard error with status 2 and nothing made.
+TEST_F(InTempDir, Kvr2fitsArgumentRules)
+{
+    const std::string tryHelp = "Zkuste `kvr2fits --help'.\n";
+    const struct { const char* args; std::string output; int status; } cases[] = {
+        {"--help", "Pouziti:  kvr2fits [-j N] [-f] [-q] [--classic] ZDROJ... SLOZKA\n", 0},
+        {"a.kvr out --version", "kvr2fits (TORVAN) 1.2\n", 0},
+        {"", "kvr2fits: chybi zdroj a slozka\n" + tryHelp, 2},
+        {"a.kvr", "kvr2fits: chybi zdroj nebo slozka\n" + tryHelp, 2},
+        {"-x a.kvr out", "kvr2fits: neznamy prepinac `-x'\n" + tryHelp, 2},
+        {"-j 65 a.kvr out", "kvr2fits: pocet prevodu musi byt 1 az 64, ne `65'\n" + tryHelp, 2},
+        {"-j0 a.kvr out", "kvr2fits: pocet prevodu musi byt 1 az 64, ne `0'\n" + tryHelp, 2},
+        {"-j a.kvr out", "kvr2fits: pocet prevodu musi byt 1 az 64, ne `a.kvr'\n" + tryHelp, 2},
+        {"-j2 -q a.kvr -- -f", "prevedeno 1, preskoceno 0, selhalo 0, celkem 1\n", 0},
+    };
+    writeFile("a.kvr", picture(2, 2));
+    for (const auto& c : cases) {
+        const Outcome run = runTorvan(std::string(c.args) + " 2>&1", "", nullptr, KVR2FITS);
+        EXPECT_EQ(run.output.substr(0, c.output.size()), c.output) << c.args;
+        EXPECT_EQ(run.status, c.status) << c.args;
+        EXPECT_EQ(fs::exists("out"), false) << c.args;
+        EXPECT_EQ(fs::exists("-f/a.fit"), c.status == 0 && c.args[1] == 'j') << c.args;
+    }
+}

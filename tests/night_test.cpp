@@ -1,0 +1,156 @@
+// kvr2fits: a night of pictures converted into a folder, each as torvan converts it.
+#include "support.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <sstream>
+#include <thread>
+
+static const std::string CZECH = "Měsíc nad Ondřejovem.kvr";
+
+// The night n: three pictures that convert, in any case and any language, three broken ones,
+// a subfolder and a file that are no pictures of the night.
+static void makeNight()
+{
+    fs::create_directories(fs::u8path("n/sub.kvr"));
+    writeFile("n/a.kvr", picture(2, 2));
+    writeFile("n/B.KVR", picture(3, 1));
+    writeFile("n/" + CZECH, picture(1, 1));
+    writeFile("n/short.kvr", picture(1, 1).substr(0, 87));
+    writeFile("n/month.kvr", patched(picture(1, 1), {{MONTH, 13}}));
+    writeFile("n/size.kvr", picture(2, 2) + "ab");
+    writeFile("n/notes.txt", "");
+}
+
+// Standard error's lines, in kvrinfo's words, in any order (CR LF on Windows).
+static std::vector<std::string> sorted(const std::string& text)
+{
+    std::vector<std::string> all;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        all.push_back(line.substr(0, line.find('\r')));
+    std::sort(all.begin(), all.end());
+    return all;
+}
+static const std::string REFUSED = "n/month.kvr: mesic 13 (povoleno 1 az 12)\n"
+    "n/short.kvr: kratsi nez hlavicka: 87 B z 88 B\n"
+    "n/size.kvr: velikost 98 B, hlavicka ohlasuje 96 B: prebyva 2 B\n";
+
+// What torvan -i makes of a picture of the night, or torvan without it under --classic.
+static std::string converted(const std::string& name, bool classic)
+{
+    const std::string date = classic ? "='09/10/04'" : "= '2004-10-09T11:21:04.050'";
+    const std::string card = "n/" + (name == CZECH ? "Mesic nad Ondrejovem.kvr" : name);
+    const int32_t width = name == "a.kvr" ? 2 : name == "B.KVR" ? 3 : 1;
+    return fits(width, name == "a.kvr" ? 2 : 1, date, "11:21:04.050", card);
+}
+
+// kvr2fits with args, after more files are made; then its summary, status and standard error,
+// the pictures of the night that out must hold as torvan would write them, and what holds.
+struct Night {
+    std::string args, summary;
+    int status;
+    std::string errors;
+    std::vector<std::string> fresh;
+    std::function<void()> made = [] {};
+    std::function<bool()> holds = [] { return true; };
+};
+
+static void expectNights(std::initializer_list<Night> rows)
+{
+    for (const Night& c : rows) {
+        SCOPED_TRACE("kvr2fits " + c.args);
+        makeNight();
+        c.made();
+        const Outcome run = runTorvan(c.args + " 2>err", "", nullptr, KVR2FITS);
+        EXPECT_EQ(run.output, c.summary + "\n");
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(sorted(readFile("err")), sorted(c.errors));
+        for (const std::string& name : c.fresh) {
+            const std::string out = "out/" + name.substr(0, name.size() - 4) + ".fit";
+            EXPECT_TRUE(readFile(out) == converted(name, c.args.find("--classic") == 0)) << out;
+        }
+        EXPECT_TRUE(c.holds());
+        if (fs::exists("out"))
+            expectNoLeftovers("out");
+        for (const std::string& name : listing())
+            fs::remove_all(fs::u8path(name));
+    }
+}
+
+TEST_F(InTempDir, NightIntoAFolder)
+{
+    const std::vector<std::string> all = {"a.kvr", "B.KVR", CZECH};
+    const auto older = [] { fs::create_directory("out"), writeFile("out/a.fit", OLDER); };
+    expectNights({
+        {"n out", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED, all, [] {},
+         [] { return std::distance(fs::directory_iterator("out"), {}) == 3; }},
+        {"--classic -j 1 n out", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED,
+         all},
+        // An output that exists is skipped; -f replaces it, but never a raw picture.
+        {"n out", "prevedeno 2, preskoceno 1, selhalo 3, celkem 6", 1, REFUSED, {"B.KVR", CZECH},
+         older, [] { return readFile("out/a.fit") == OLDER; }},
+        {"-f n out", "prevedeno 2, preskoceno 0, selhalo 4, celkem 6", 1,
+         REFUSED + "n/B.KVR: vystup `out/B.fit' je obrazek KVR a nebude prepsan\n",
+         {"a.kvr", CZECH}, [older] { older(), writeFile("out/B.fit", ONE); },
+         [] { return readFile("out/B.fit") == ONE; }},
+        // Two sources with one output name, in any case: both refused, each naming the other.
+        {"n m out", "prevedeno 2, preskoceno 0, selhalo 5, celkem 7", 1,
+         REFUSED + "n/a.kvr: stejny vystup `out/a.fit' jako `m/A.KVR'\n"
+                   "m/A.KVR: stejny vystup `out/A.fit' jako `n/a.kvr'\n", {"B.KVR", CZECH},
+         [] { fs::create_directory("m"), writeFile("m/A.KVR", ONE); },
+         [] { return !fs::exists("out/a.fit") && !fs::exists("out/A.fit"); }},
+        // Files as sources, each once, a missing one, a wildcard that Windows leaves to the
+        // program; the folder made with its parents.
+        {"n/a.kvr n/missing.kvr n/a.kvr out/deep/er", "prevedeno 1, preskoceno 0, selhalo 1, "
+         "celkem 2", 1, "n/missing.kvr: nelze otevrit\n", {}, [] {},
+         [] { return fs::exists("out/deep/er/a.fit"); }},
+        {"n/?.* out", "prevedeno 2, preskoceno 0, selhalo 0, celkem 2", 0, "", {"a.kvr", "B.KVR"}},
+    });
+}
+
+TEST_F(InTempDir, NightFromAReadOnlyFolder)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "a folder that takes no writing, for root too (chattr): as root only";
+    expectNights({
+        {"n out", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED,
+         {"a.kvr", "B.KVR", CZECH}, [] { EXPECT_EQ(std::system("chattr +i n"), 0); },
+         [] { return std::system("chattr -i n") == 0; }},
+    });
+}
+
+// An interrupt stops new work and removes what was in flight; the summary is printed and the
+// run ends by the interrupt. On a terminal alone, a progress line that is cleared at the end.
+#ifdef _WIN32
+TEST_F(InTempDir, NightInterruptedAndOnATerminal)
+{
+    GTEST_SKIP() << "signals and a terminal of the test's own (script): POSIX only";
+}
+#else
+TEST_F(InTempDir, NightInterruptedAndOnATerminal)
+{
+    fs::create_directory("n");
+    for (int i = 0; i < 6; i++)
+        writeSparsePicture("n/f" + std::to_string(i) + ".kvr", 8192, 2048);
+    const Outcome run = runTorvan("-j 1 n out 2>&1", "", [](long pid) {
+        for (int waited = 0; waited < 10000 && (!fs::exists("out") || fs::is_empty("out"));
+             waited++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        kill(pid, SIGINT);
+    }, KVR2FITS);
+    EXPECT_EQ(run.output.substr(0, 10), "prevedeno ");
+    EXPECT_NE(run.output.find(", selhalo 0, celkem 6\n"), std::string::npos) << run.output;
+    EXPECT_EQ(run.status, 128 + SIGINT);
+    for (const auto& entry : fs::directory_iterator("out"))
+        EXPECT_EQ(fs::file_size(entry.path()), 2880u * (2 + (2ull * 8192 * 2048 - 1) / 2880));
+    expectNoLeftovers("out");
+    fs::remove_all("out");
+    EXPECT_EQ(std::system(("script -qec '" + KVR2FITS + " -j 1 n out' typescript >/dev/null").c_str()),
+              0);
+    const std::string shown = readFile("typescript");
+    EXPECT_NE(shown.find("/6 snimku, "), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\r" + std::string(30, ' ')), std::string::npos) << "cleared";
+}
+#endif
