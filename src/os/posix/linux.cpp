@@ -3,6 +3,7 @@
 #include "posix_files.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
@@ -83,26 +84,32 @@ static ssize_t readAttribute(int fd, const char* path, const char* name, char* v
 // Every attribute of older on the new file: its access list among them.
 // Those that the system alone gives (security.*: capabilities, labels) are
 // never carried: a picture must not gain what a program had.
+// The largest list and value the system keeps, 64 KiB each: from the heap, as
+// conversions may run at once and nothing large lives on the stack.
+constexpr size_t ATTRIBUTE_ROOM = 65536;
+
 int carryExtendedAttributes(int to, const t_folder* folder, const char* older)
 {
-    static char names[65536], value[65536];
+    char* names = (char*)malloc(2 * ATTRIBUTE_ROOM);
+    char* value = names + ATTRIBUTE_ROOM;
     char path[2 * PATH_BUFFER];
     int from = openat(folder->fd, older, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-    int carried = 1;
+    int carried = names != NULL;
 
     snprintf(path, sizeof path, "%s/%s", folder->path, older);
-    ssize_t listed = listAttributes(from, path, names, sizeof names);
+    ssize_t listed = carried ? listAttributes(from, path, names, ATTRIBUTE_ROOM) : 0;
     if (listed < 0)
         carried = errno == ENOTSUP;   // a file system without attributes
     for (ssize_t at = 0; carried && at < listed; at += (ssize_t)strlen(names + at) + 1) {
         const char* name = names + at;
         if (strncmp(name, "security.", 9) == 0)
             continue;
-        ssize_t length = readAttribute(from, path, name, value, sizeof value);
+        ssize_t length = readAttribute(from, path, name, value, ATTRIBUTE_ROOM);
         carried = length >= 0 && fsetxattr(to, name, value, (size_t)length, 0) == 0;
     }
     if (from >= 0)
         close(from);
+    free(names);
     return carried;
 }
 
