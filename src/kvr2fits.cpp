@@ -323,7 +323,7 @@ static int printSummary(const t_night* night)
 int main(int argc, char* argv[])
 {
     t_options options = {};
-    t_night* night = new t_night{};
+    t_night night{};
     int exitNow = 0;
 
     utf8Arguments(&argc, &argv);
@@ -340,22 +340,21 @@ int main(int argc, char* argv[])
         return fflush(stdout) == 0 ? 0 : 1;
     }
     const char* folder = options.operands.back();
-    night->options = &options;
-    int listed = collectNight(night, folder);
-    if (!night->pictures.empty() && !makeFolders(folder)) {
+    night.options = &options;
+    int listed = collectNight(&night, folder);
+    if (!night.pictures.empty() && !makeFolders(folder)) {
         printText(stderr, "%s: slozku `%s' nelze vytvorit\n", PROGRAM, folder);
         return 1;
     }
     deferInterrupts();
     ignoreFileSizeLimit();
-    night->progress = !options.quiet && isTerminal(stderr);
-    if (!convertNight(night)) {
+    night.progress = !options.quiet && isTerminal(stderr);
+    if (!convertNight(&night)) {
         printText(stderr, "%s: nedostatek pameti\n", PROGRAM);
         return 1;
     }
-    int fine = printSummary(night) && listed;
+    int fine = printSummary(&night) && listed;
     if (interruptedBy() != 0)
         endAsInterrupted(interruptedBy());
-    delete night;
     return fine ? 0 : 1;
 }
