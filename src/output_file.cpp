@@ -10,13 +10,25 @@ static int fail(t_output* output, int failure)
     return 0;
 }
 
+// Whether the file f begins as a raw picture; closes it. unreadable tells a
+// failed read, after which it may be one all the same.
+static int closeIfPicture(FILE* f, int* unreadable)
+{
+    char magic[KVR_MAGIC_LENGTH];
+    size_t length = fread(magic, 1, sizeof magic, f);
+
+    *unreadable = ferror(f);
+    fclose(f);
+    return isKvrMagic(magic, length);
+}
+
 // Neither the input, whatever path leads to it, nor a raw picture, which
 // could not be made again, is ever replaced; nor a file that cannot be read,
 // which may be one.
 static int mayOverwrite(t_output* output)
 {
     t_file_identity standing;
-    char magic[KVR_MAGIC_LENGTH];
+    int unreadable;
 
     if (identityInFolder(&output->folder, output->name, &standing) &&
         sameIdentity(&standing, &output->input))
@@ -24,12 +36,10 @@ static int mayOverwrite(t_output* output)
     FILE* older = openInFolder(&output->folder, output->name);
     if (older == NULL)
         return errno == ENOENT || fail(output, OUTPUT_UNOPENED);
-    size_t length = fread(magic, 1, sizeof magic, older);
-    int unreadable = ferror(older);
-    fclose(older);
+    int picture = closeIfPicture(older, &unreadable);
     if (unreadable)
         return fail(output, OUTPUT_UNOPENED);
-    return !isKvrMagic(magic, length) || fail(output, OUTPUT_IS_PICTURE);
+    return !picture || fail(output, OUTPUT_IS_PICTURE);
 }
 
 // Standard output appended to a raw picture would spoil it as surely as
@@ -37,14 +47,10 @@ static int mayOverwrite(t_output* output)
 static int heldFileIsPicture(FILE* stream, const char* out)
 {
     t_file_state state;
-    char magic[KVR_MAGIC_LENGTH];
+    int unreadable;
     FILE* standing = regularFileState(stream, &state) ? openForReading(out) : NULL;
-    int picture = standing != NULL &&
-                  isKvrMagic(magic, fread(magic, 1, sizeof magic, standing));
 
-    if (standing != NULL)
-        fclose(standing);
-    return picture;
+    return standing != NULL && closeIfPicture(standing, &unreadable);
 }
 
 // The new file stands in the folder of the file that the output path leads
