@@ -43,6 +43,9 @@ Outcome runTorvan(const std::string& args, const std::string& before,
     const std::string command = "\"" + program + " " + args + "\"";
     FILE* pipe = _wpopen(fs::u8path(command).wstring().c_str(), L"rt");
     (void)before, (void)during;
+    // 9009 is cmd.exe's own status for a program it could not start; wine's cmd.exe has failed
+    // so once under load. The program never ran, so starting it again loses nothing.
+    static int startsLeft = 3;
 #else
     // The shell tells its process number, which the program then takes over.
     FILE* pipe = popen(("echo $$; " + before + "exec " + program + " " + args).c_str(), "r");
@@ -56,6 +59,8 @@ Outcome runTorvan(const std::string& args, const std::string& before,
         run.output += (char)c;
 #ifdef _WIN32
     run.status = _pclose(pipe);
+    if (run.status == 9009 && startsLeft-- > 0)
+        return runTorvan(args, before, during, program);
 #else
     const int status = pclose(pipe);
     run.status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
