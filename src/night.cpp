@@ -39,8 +39,9 @@ std::string outputPath(const std::string& folder, const std::string& picture)
 
     if (dot != std::string::npos && dot > 0)
         name.erase(dot);
+    // A folder that ends in a separator of this system takes no other.
     std::string joined = folder;
-    if (!joined.empty() && joined.back() != '/' && joined.back() != '\\')
+    if (*baseName(folder.c_str()) != '\0')
         joined += '/';
     return joined + name + ".fit";
 }

@@ -102,10 +102,10 @@ TEST_F(InTempDir, NightIntoAFolder)
          [] { fs::create_directory("m"), writeFile("m/A.KVR", ONE); },
          [] { return !fs::exists("out/a.fit") && !fs::exists("out/A.fit"); }},
         // Files as sources, each once, a missing one, a wildcard that Windows leaves to the
-        // program; the folder made with its parents.
-        {"n/a.kvr n/missing.kvr n/a.kvr out/deep/er", "prevedeno 1, preskoceno 0, selhalo 1, "
-         "celkem 2", 1, "n/missing.kvr: nelze otevrit\n", {}, [] {},
-         [] { return fs::exists("out/deep/er/a.fit"); }},
+        // program; the folder made with its parents, \ a separator on Windows alone.
+        {R"(n/a.kvr n/missing.kvr n/a.kvr "out/deep\er\\")", "prevedeno 1, preskoceno 0, "
+         "selhalo 1, celkem 2", 1, "n/missing.kvr: nelze otevrit\n", {}, [] {},
+         [] { return fs::exists(IS_WINDOWS ? "out/deep/er/a.fit" : "out/deep\\er\\/a.fit"); }},
         {"n/?.* out", "prevedeno 2, preskoceno 0, selhalo 0, celkem 2", 0, "", {"a.kvr", "B.KVR"}},
     });
 }

@@ -37,18 +37,18 @@ int expandWildcards(const char* pattern, std::vector<std::string>* paths)
     return 1;
 }
 
+// A part of the path that stands already, or cannot be made, is judged by the
+// one result that counts: whether the whole path is a folder then.
 int makeFolders(const char* path)
 {
     std::string prefix;
 
-    for (const char* c = path; ; c++) {
-        if ((*c == '/' || *c == '\0') && !prefix.empty() && mkdir(prefix.c_str(), 0777) != 0 &&
-            errno != EEXIST)
-            return 0;
-        if (*c == '\0')
-            break;
+    for (const char* c = path; *c != '\0'; c++) {
+        if (*c == '/' && !prefix.empty())
+            mkdir(prefix.c_str(), 0777);
         prefix += *c;
     }
+    mkdir(path, 0777);
     return isFolderPath(path);
 }
 

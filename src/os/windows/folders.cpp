@@ -76,16 +76,16 @@ int expandWildcards(const char* pattern, std::vector<std::string>* paths)
     return 1;
 }
 
+// A drive, a share (\\nas\noc) or a part that stands already cannot be made:
+// the one result that counts is whether the whole path is a folder then.
 int makeFolders(const char* path)
 {
     wchar_t wide[32768];
     std::string prefix;
 
     for (const char* c = path; ; c++) {
-        if ((*c == '/' || *c == '\\' || *c == '\0') && !prefix.empty() && prefix.back() != ':' &&
-            toWide(prefix.c_str(), wide, 32768) && !CreateDirectoryW(wide, NULL) &&
-            GetLastError() != ERROR_ALREADY_EXISTS)
-            return 0;
+        if ((*c == '/' || *c == '\\' || *c == '\0') && toWide(prefix.c_str(), wide, 32768))
+            CreateDirectoryW(wide, NULL);
         if (*c == '\0')
             break;
         prefix += *c;
