@@ -219,11 +219,13 @@ static void failureCause(const t_conversion* job, char* words, size_t size)
 
 static void convertOne(t_night* night, t_picture* picture, t_conversion* job)
 {
-    char words[VERDICT_TEXT_SIZE];
+    char words[VERDICT_TEXT_SIZE], output[PATH_BUFFER], other[PATH_BUFFER];
 
     if (picture->clash != NULL) {
-        snprintf(words, sizeof words, "stejny vystup `%s' jako `%s'", picture->output.c_str(),
-                 picture->clash);
+        lineSafe(picture->output.c_str(), output, sizeof output);
+        lineSafe(picture->clash, other, sizeof other);
+        t_text text = {words, sizeof words, 0};
+        appendText(&text, "stejny vystup `%s' jako `%s'", output, other);
         picture->outcome = FAILED;
         reportFailure(night, picture, words);
         return;

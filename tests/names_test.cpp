@@ -32,5 +32,11 @@ TEST_F(InTempDir, NamesOfAnyBytes)
         Conversion().from(EDGES, "a?~??A?B??C?D?E???F?G?H???I???J?K?"),
         Conversion().from(LONG_EDGES, "?L????M?N?O????P????Q?"),
     });
+    // kvr2fits's reports too, every name in them.
+    fs::create_directory("c"), writeFile("c/x\nY.KVR", ONE), writeFile("c/x\ny.kvr", ONE);
+    EXPECT_EQ(runTorvan("-j1 c out 2>&1", "", nullptr, KVR2FITS).output,
+              "c/x?Y.KVR: stejny vystup `out/x?Y.fit' jako `c/x?y.kvr'\n"
+              "c/x?y.kvr: stejny vystup `out/x?y.fit' jako `c/x?Y.KVR'\n"
+              "prevedeno 0, preskoceno 0, selhalo 2, celkem 2\n");
 }
 
