@@ -43,8 +43,7 @@ Outcome runTorvan(const std::string& args, const std::string& before,
     const std::string command = "\"" + program + " " + args + "\"";
     FILE* pipe = _wpopen(fs::u8path(command).wstring().c_str(), L"rt");
     (void)before, (void)during;
-    // 9009 is cmd.exe's own status for a program it could not start; wine's cmd.exe has failed
-    // so once under load. The program never ran, so starting it again loses nothing.
+    // 9009: cmd.exe could not start the program (wine's, once under load); it never ran.
     static int startsLeft = 3;
 #else
     // The shell tells its process number, which the program then takes over.
