@@ -163,7 +163,9 @@ static int collectNight(t_night* night, const std::string& folder)
 
     for (size_t i = 0; i + 1 < operands.size(); i++)
         if (!collectPictures(operands[i], &sources)) {
-            printText(stderr, "%s: slozku `%s' nelze cist\n", PROGRAM, operands[i]);
+            char shown[PATH_BUFFER];
+            lineSafe(operands[i], shown, sizeof shown);
+            printText(stderr, "%s: slozku `%s' nelze cist\n", PROGRAM, shown);
             listed = 0;
         }
     for (const std::string& source : sources)

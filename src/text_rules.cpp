@@ -1,6 +1,7 @@
 #include "text_rules.h"
 
 #include <cstdio>
+#include <cstring>
 
 // Header text is printable ASCII. Czech and Slovak letters lose their marks,
 // as in the program's own messages.
@@ -71,33 +72,61 @@ int utf8Cut(const char* text, int most)
     return length;
 }
 
+// The length of the character at text, a byte that is no UTF-8 being one;
+// control tells whether a terminal acts on it: a C0 control, DEL, a C1
+// control in UTF-8 (U+0080 to U+009F) or a stray byte 0x80 to 0x9F.
+static int characterLength(const unsigned char* text, bool* control)
+{
+    uint32_t code;
+    int length = decodeUtf8(text, &code);
+
+    if (length == 0)
+        code = text[0] >= 0x80 && text[0] <= 0x9F ? 0x80 : 0xA0;
+    *control = code < 0x20 || (code >= 0x7F && code <= 0x9F);
+    return length > 0 ? length : 1;
+}
+
 void lineSafe(const char* text, char* safe, size_t size)
 {
+    const unsigned char* next = (const unsigned char*)text;
     size_t length = 0;
+    bool control;
 
-    for (; text[length] != '\0' && length + 1 < size; length++) {
-        unsigned char c = (unsigned char)text[length];
-        safe[length] = c < 0x20 || c == 0x7F ? '?' : text[length];
+    while (*next != '\0' && length + 1 < size) {
+        int bytes = characterLength(next, &control);
+        if (control)
+            safe[length++] = '?';
+        else if (length + bytes < size)
+            memcpy(safe + length, next, bytes), length += bytes;
+        else
+            break;
+        next += bytes;
     }
     safe[length] = '\0';
 }
 
 size_t fieldSafe(const char* text, char* safe, size_t size)
 {
-    // Room for a character of four bytes after the escape of a byte; a run of
-    // stray continuation bytes is cut where the room ends.
+    // Room for a character of four bytes after the escape of a byte; the rest
+    // of a character already begun is taken while its own bytes fit.
     const size_t LAST = sizeof "\\ooo" + 4;
+    const unsigned char* bytes = (const unsigned char*)text;
     size_t taken = 0, used = 0;
+    int left = 0;   // bytes left of the character begun
+    bool control = false;
 
-    for (; text[taken] != '\0'; taken++) {
-        unsigned char c = (unsigned char)text[taken];
-        if (used + LAST >= size && ((c & 0xC0) != 0x80 || used + 2 > size))
-            break;
+    for (; bytes[taken] != '\0'; taken++, left--) {
+        unsigned char c = bytes[taken];
+        if (left == 0)
+            left = characterLength(bytes + taken, &control);
         const char* named = c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n"
                           : c == '\r' ? "\\r" : NULL;
+        size_t need = named != NULL || control ? sizeof "\\ooo" : 2;
+        if (used + LAST >= size && ((c & 0xC0) != 0x80 || used + need > size))
+            break;
         if (named != NULL)
             used += snprintf(safe + used, size - used, "%s", named);
-        else if (c < 0x20 || c == 0x7F)
+        else if (control)
             used += snprintf(safe + used, size - used, "\\%03o", c);
         else
             safe[used++] = (char)c;

@@ -16,11 +16,13 @@ int decodeUtf8(const unsigned char* text, uint32_t* code);
 void asciiText(const char* text, char* ascii, int size);
 // The length of text cut to at most most bytes, never inside a UTF-8 character.
 int utf8Cut(const char* text, int most);
-// A name on one line: each control character as '?'.
+// A name as a terminal may show it, on one line: each control character (C0,
+// DEL, C1 in UTF-8 and each byte 0x80 to 0x9F outside UTF-8) as '?'; every
+// other byte as it is.
 void lineSafe(const char* text, char* safe, size_t size);
 // A name as one field of a tab-separated line, to be undone exactly: a
-// backslash, tab, newline and carriage return as \\, \t, \n and \r, any other
-// control byte as \ooo. As much of text as fits in size, never cut inside a
+// backslash, tab, newline and carriage return as \\, \t, \n and \r, each byte
+// of any other control character (as lineSafe has them) as \ooo. As much of text as fits in size, never cut inside a
 // UTF-8 character; the bytes of text taken.
 size_t fieldSafe(const char* text, char* safe, size_t size);
 // Raw bytes in double quotes, each outside printable ASCII, and each quote or

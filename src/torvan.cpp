@@ -10,6 +10,7 @@
 #include "interrupts.h"
 #include "kvr_header.h"
 #include "os/system.h"
+#include "text_rules.h"
 
 static const char VERSION[] = TORVAN_VERSION " (09/10/2004)";
 
@@ -33,11 +34,24 @@ static void printHelp()
     printText(stdout, "Kontakt: TORVAN maintainers (torvan@example.org), 2004.\n\n");
 }
 
+// A path as the message shows it: a control character in it as '?'.
+static void printPath(FILE* console, const char* message, const char* path)
+{
+    char shown[PATH_BUFFER];
+
+    lineSafe(path, shown, sizeof shown);
+    printText(console, message, shown);
+}
+
 static void printStat(FILE* console, const t_kvr_header* Header, const char* inpf,
                       const char* outf)
 {
+    char input[PATH_BUFFER], output[PATH_BUFFER];
+
+    lineSafe(inpf, input, sizeof input);
+    lineSafe(outf, output, sizeof output);
     printText(console, "`%s' (%" PRIu64 " B) -> `%s' (%" PRIu64 " B)\n",
-            inpf, expectedInputSize(Header), outf, fitsSize(sampleCount(Header)));
+            input, expectedInputSize(Header), output, fitsSize(sampleCount(Header)));
     printText(console, "Verze KVR: %d\n", (int)Header->version);
     printText(console, "Komprese KVR: NE\n");
     printText(console, "Rozmery (S x V): %d x %d\n", (int)Header->ruva_width,
@@ -63,7 +77,7 @@ static void printFailure(FILE* console, const t_conversion* job)
     case FAILED_OUTPUT_IS_PICTURE: message = MSG_PICTURE; break;
     default: break;
     }
-    printText(console, message, path);
+    printPath(console, message, path);
 }
 
 // The conversion's room is half a MiB: from the heap, as nothing large lives
@@ -73,7 +87,7 @@ static int convertFile(const char* inp, const char* out, int isoDate, FILE* cons
     t_conversion* job = (t_conversion*)calloc(1, sizeof *job);
 
     if (job == NULL) {
-        printText(console, MSG_OPEN, inp);
+        printPath(console, MSG_OPEN, inp);
         return 0;
     }
     job->inp = inp;
@@ -119,7 +133,7 @@ int main(int argc, char* argv[])
     // The run never writes into its own input, not even a message.
     if (converting && standardStreamIsInput(argv[1], &aside)) {
         if (aside != NULL) {
-            printText(aside, MSG_SAME, argv[1]);
+            printPath(aside, MSG_SAME, argv[1]);
             printText(aside, MSG_FAILED);
         }
         return 1;
@@ -135,7 +149,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     if (unknown != 0) {
-        printText(stdout, "* Neznamy argument `%s'!\n\n", argv[unknown]);
+        printPath(stdout, "* Neznamy argument `%s'!\n\n", argv[unknown]);
         printHelp();
         return 1;
     }

@@ -12,11 +12,11 @@ static const std::string LONG_FOLDER = std::string(100, 'd') + "/" + std::string
                                        std::string(100, 'f'), LONG_PATH = LONG_FOLDER + "/o.fit";
 
 // One conversion: a picture of width x height, taken at taken (day first), read from inp, written
-// to out, card 8 naming it as card. POSIX only: shell text before the run, redirections after
+// to out, card 8 naming it as card, messages as shown. POSIX only: shell text before the run, redirections after
 // it, the file that then holds the picture (pictures times over) and what the shell finds true.
 struct Conversion {
     int32_t width = 2, height = 2;
-    std::string inp = "a.kvr", card = "", out = "o", options = "";
+    std::string inp = "a.kvr", card = "", shown = "", out = "o", options = "";
     std::array<int32_t, 7> taken = {9, 10, 2004, 11, 21, 4, 50};
     std::string date = "='09/10/04'", time = "11:21:04.050";
     std::string before = "", after = "", result = "", check = "";
@@ -24,7 +24,11 @@ struct Conversion {
 
     using Text = const std::string&;
     Conversion& size(int32_t w, int32_t h) { width = w, height = h; return *this; }
-    Conversion& from(Text name, Text inCard = "") { inp = name, card = inCard; return *this; }
+    Conversion& from(Text name, Text inCard = "", Text inMessages = "")
+    {
+        inp = name, card = inCard, shown = inMessages;
+        return *this;
+    }
     Conversion& into(Text name) { out = name; return *this; }
     Conversion& at(std::array<int32_t, 7> when, Text shortDate, Text cardTime)
     {

@@ -29,8 +29,12 @@ TEST_F(InTempDir, NamesOfAnyBytes)
     if (IS_WINDOWS)
         GTEST_SKIP() << "names of control characters and of bytes that are not UTF-8: POSIX only";
     expectConversions({
-        Conversion().from(EDGES, "a?~??A?B??C?D?E???F?G?H???I???J?K?"),
-        Conversion().from(LONG_EDGES, "?L????M?N?O????P????Q?"),
+        // In messages a terminal's controls show as '?': C0, DEL, C1 and stray bytes 0x80-0x9F.
+        Conversion().from(EDGES, "a?~??A?B??C?D?E???F?G?H???I???J?K?",
+                          "a?~??A?B\xc1\xbf" "C?D\xdf\xbf" "E\xe0?\xbf" "F\xe0\xa0\x80"
+                          "G\xed\x9f\xbf" "H\xed\xa0?I\xed\xbf\xbf" "J\xee\x80\x80" "K\xef\xbf\xbf"),
+        Conversion().from(LONG_EDGES, "?L????M?N?O????P????Q?",
+                          "?L\xf0?\xbf\xbf" "M\xf0\x90\x80\x80" "N\xf4\x8f\xbf\xbf" "O\xf4???P\xf5???Q\xc3"),
     });
     // kvr2fits's reports too, every name in them.
     fs::create_directory("c"), writeFile("c/x\nY.KVR", ONE), writeFile("c/x\ny.kvr", ONE);
