@@ -1,39 +1,87 @@
 #include "conversion.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "fits_writer.h"
 #include "interrupts.h"
 #include "kvr_header.h"
 
-static int failConversion(t_conversion* job, int failure)
+static t_conversion_result failConversion(t_conversion* job, t_conversion_failure failure)
 {
     job->failure = failure;
     closeInput(&job->input);
     discardOutput(&job->output);
-    return 0;
+    return CONVERSION_FAILED;
 }
 
 // A folder, or a file shorter than its header, cannot be read as a picture;
 // anything else that is no regular file has no size to match.
-static int inputFailure(int verdict)
+static t_conversion_failure inputFailure(t_input_verdict verdict)
 {
     switch (verdict) {
-    case INPUT_UNOPENED: return FAILED_INPUT_OPEN;
+    case INPUT_UNOPENED: case INPUT_FOREIGN_LINK: return FAILED_INPUT_OPEN;
     case INPUT_FOLDER: case INPUT_UNREADABLE: return FAILED_INPUT_READ;
     default: return FAILED_INPUT_FORMAT;
     }
 }
 
-static int outputFailure(int failure)
+static t_conversion_failure outputFailure(t_output_failure failure)
 {
     switch (failure) {
     case OUTPUT_UNWRITABLE: return FAILED_OUTPUT_WRITE;
     case OUTPUT_IS_INPUT: return FAILED_OUTPUT_IS_INPUT;
     case OUTPUT_IS_PICTURE: return FAILED_OUTPUT_IS_PICTURE;
+    case OUTPUT_IS_FOLDER: return FAILED_OUTPUT_IS_FOLDER;
+    case OUTPUT_TAKEN: return FAILED_OUTPUT_FOREIGN;
     default: return FAILED_OUTPUT_OPEN;
     }
 }
 
-static int writeBlock(t_conversion* job)
+// Whether the runner's own regular file called name holds exactly what this
+// run would write: its size, and its header block byte for byte.
+static bool holdsThisConversion(t_conversion* job)
+{
+    FILE* standing = openInFolder(job->folder, job->name);
+    t_file_state state;
+    bool same = standing != NULL && regularFileState(standing, &state) &&
+                ownedByRunner(standing) &&
+                state.size == fitsSize(sampleCount(&job->input.header)) &&
+                fread(job->outBuffer, 1, FITS_BLOCK, standing) == FITS_BLOCK &&
+                memcmp(job->outBuffer, job->block, FITS_BLOCK) == 0;
+
+    if (standing != NULL)
+        fclose(standing);
+    return same;
+}
+
+// An output that stands and is not to be replaced is skipped only where it is
+// this run's own conversion of the picture; anything else there is a failure.
+static t_conversion_result judgeStanding(t_conversion* job)
+{
+    composeHeader(&job->input.header, job->inp, job->isoDate, job->block);
+    if (!holdsThisConversion(job))
+        return failConversion(job, FAILED_OUTPUT_FOREIGN);
+    closeInput(&job->input);
+    discardOutput(&job->output);
+    return CONVERSION_SKIPPED;
+}
+
+static bool openTheOutput(t_conversion* job)
+{
+    t_input* input = &job->input;
+    uint64_t size = fitsSize(sampleCount(&input->header));
+    // A copy of the night's picture is as private as the picture; torvan's
+    // output is made as any new file.
+    t_new_mode mode = {job->folder != NULL ? input->state.mode : 0666, job->umask};
+
+    if (job->folder == NULL)
+        return openOutput(&job->output, job->out, size, &input->identity, &mode, job->outBuffer);
+    return openOutputIn(&job->output, job->folder, job->name, job->replacing, size,
+                        &input->identity, &mode, job->outBuffer);
+}
+
+static bool writeBlock(t_conversion* job)
 {
     return fwrite(job->block, 1, FITS_BLOCK, job->output.stream) == FITS_BLOCK;
 }
@@ -41,7 +89,7 @@ static int writeBlock(t_conversion* job)
 // Exactly the announced samples, through one block. A short or failed read
 // means the input changed after its size was checked: the output must not
 // pretend otherwise.
-static int writeData(t_conversion* job)
+static t_conversion_result writeData(t_conversion* job)
 {
     uint64_t samples = sampleCount(&job->input.header);
 
@@ -52,34 +100,50 @@ static int writeData(t_conversion* job)
         if (!readSamples(&job->input, job->block, count))
             return failConversion(job, FAILED_INPUT_READ);
         composeDataBlock(job->block, count);
-        if (!writeBlock(job))
+        if (!writeBlock(job)) {
+            job->output.cause = errno;
             return failConversion(job, FAILED_OUTPUT_WRITE);
+        }
         samples -= count;
     }
-    return 1;
+    return CONVERSION_DONE;
 }
 
-// The input is judged in full before the output path is touched, and the
+// The name in the night's folder is judged, never followed, before anything
+// else; the input is judged in full before the output is touched, and the
 // output takes its name only once every byte of it is written.
-int convertPicture(t_conversion* job)
+t_conversion_result convertPicture(t_conversion* job)
 {
     t_input* input = &job->input;
+    t_entry standing = {};
 
+    if (job->folder != NULL) {
+        judgeEntry(job->folder, job->name, &standing);
+        if (standing.kind == ENTRY_FOLDER)
+            return failConversion(job, FAILED_OUTPUT_IS_FOLDER);
+    }
     if (!openInput(input, job->inp, job->inBuffer))
         return failConversion(job, inputFailure(input->verdict));
-    if (!openOutput(&job->output, job->out, fitsSize(sampleCount(&input->header)),
-                    &input->identity, job->outBuffer))
+    if (standing.kind != ENTRY_NONE && !job->replacing)
+        return judgeStanding(job);
+    if (!openTheOutput(job))
         return failConversion(job, outputFailure(job->output.failure));
     composeHeader(&input->header, job->inp, job->isoDate, job->block);
-    if (!writeBlock(job))
+    if (!writeBlock(job)) {
+        job->output.cause = errno;
         return failConversion(job, FAILED_OUTPUT_WRITE);
-    if (!writeData(job))
-        return 0;
+    }
+    if (writeData(job) != CONVERSION_DONE)
+        return CONVERSION_FAILED;
     // A picture rewritten meanwhile, even to the same size, is not the one read.
     if (!inputUnchanged(input))
         return failConversion(job, FAILED_INPUT_READ);
-    if (!commitOutput(&job->output))
+    if (!commitOutput(&job->output)) {
+        // Something came to a free name meanwhile: judged as if it stood before.
+        if (job->output.failure == OUTPUT_TAKEN)
+            return judgeStanding(job);
         return failConversion(job, outputFailure(job->output.failure));
+    }
     closeInput(input);
-    return 1;
+    return CONVERSION_DONE;
 }

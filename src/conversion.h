@@ -13,26 +13,38 @@
 enum t_conversion_failure {
     FAILED_INPUT_OPEN, FAILED_INPUT_READ, FAILED_INPUT_FORMAT,
     FAILED_OUTPUT_OPEN, FAILED_OUTPUT_WRITE, FAILED_OUTPUT_IS_INPUT, FAILED_OUTPUT_IS_PICTURE,
-    FAILED_INTERRUPTED   // asked to stop (deferInterrupts)
+    FAILED_OUTPUT_IS_FOLDER,
+    FAILED_OUTPUT_FOREIGN,   // what stands at the name is no conversion of this run's
+    FAILED_INTERRUPTED       // asked to stop (deferInterrupts)
 };
 
+enum t_conversion_result { CONVERSION_DONE, CONVERSION_SKIPPED, CONVERSION_FAILED };
+
 // The caller's: what to convert, and the room the conversion works in (about
-// half a MiB, so not for the stack). All zero but the first three fields is
-// a conversion not yet run.
+// half a MiB, so not for the stack). All zero but what to convert is a
+// conversion not yet run. The output is either the path out, followed as
+// torvan follows it, or the entry called name in folder, never followed:
+// where something stands there, it is replaced only where replacing says,
+// and otherwise the conversion is skipped when it is a whole conversion of
+// this run's own, made by the runner.
 struct t_conversion {
     const char* inp;
-    const char* out;
-    int isoDate;                  // DATE-OBS in the FITS standard's form
+    const char* out;              // the output's path, as messages name it
+    const t_folder* folder;       // NULL for torvan's path
+    const char* name;
+    bool replacing;
+    bool isoDate;                 // DATE-OBS in the FITS standard's form
+    uint32_t umask;               // read once, before any conversion starts
     t_input input;                // the picture as judged: verdict, header, state
     t_output output;
-    int failure;                  // t_conversion_failure, after a failed conversion
+    t_conversion_failure failure; // after a failed conversion
     char inBuffer[STREAM_BUFFER];
     char outBuffer[STREAM_BUFFER];
     unsigned char block[FITS_BLOCK];
 };
 
-// 1 when the output holds the whole picture under its name; 0 with a
-// failure, everything closed and the output path as it was.
-int convertPicture(t_conversion* job);
+// DONE when the output holds the whole picture under its name; otherwise
+// everything is closed and the output's name as it was.
+t_conversion_result convertPicture(t_conversion* job);
 
 #endif

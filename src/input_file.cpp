@@ -2,22 +2,20 @@
 
 #include "kvr_header.h"
 
-// A FIFO, a device or a folder is refused by its path, never opened: opening
-// a FIFO would release a program waiting to write into it.
-static int judgePath(t_input* input, const char* path)
+// What stands at the path when it is no regular file to open.
+static t_input_verdict unopened(t_file_kind kind)
 {
-    int kind = fileKind(path);
-
-    if (kind == KIND_FOLDER)
-        input->verdict = INPUT_FOLDER;
-    else if (kind == KIND_SPECIAL)
-        input->verdict = INPUT_SPECIAL;
-    return kind != KIND_FOLDER && kind != KIND_SPECIAL;
+    switch (kind) {
+    case KIND_FOLDER: return INPUT_FOLDER;
+    case KIND_SPECIAL: return INPUT_SPECIAL;
+    case KIND_FOREIGN_LINK: return INPUT_FOREIGN_LINK;
+    default: return INPUT_UNOPENED;
+    }
 }
 
 // Its kind and state come from the open file before a byte is read, for the
 // moment between the path's judgement and the open.
-static int judgeOpenFile(t_input* input)
+static bool judgeOpenFile(t_input* input)
 {
     unsigned char bytes[KVR_HEADER_SIZE];
 
@@ -34,29 +32,29 @@ static int judgeOpenFile(t_input* input)
     return input->verdict == INPUT_CONVERTS;
 }
 
-int openInput(t_input* input, const char* path, char* buffer)
+bool openInput(t_input* input, const char* path, char* buffer)
 {
-    input->verdict = INPUT_UNOPENED;
-    if (!judgePath(input, path))
-        return 0;
-    input->stream = openForReading(path);
+    t_file_kind kind;
+
+    input->stream = openForReading(path, &kind);
+    input->verdict = unopened(kind);
     if (input->stream == NULL)
-        return 0;
+        return false;
     if (buffer != NULL)
         setvbuf(input->stream, buffer, _IOFBF, STREAM_BUFFER);
     if (judgeOpenFile(input))
-        return 1;
+        return true;
     closeInput(input);
-    return 0;
+    return false;
 }
 
-int readSamples(t_input* input, unsigned char* block, int count)
+bool readSamples(t_input* input, unsigned char* block, int count)
 {
     return fread(block, KVR_SAMPLE_SIZE, count, input->stream) == (size_t)count;
 }
 
 // Even to the same size: any write moves the change time.
-int inputUnchanged(t_input* input)
+bool inputUnchanged(t_input* input)
 {
     t_file_state now;
 

@@ -37,7 +37,8 @@ struct t_options {
     int workers;
     int force;              // replace outputs that exist
     int quiet;
-    int isoDate;
+    bool isoDate;
+    uint32_t umask;
     std::vector<const char*> operands;   // the sources, then the folder
 };
 
@@ -49,6 +50,7 @@ struct t_night {
     std::atomic<size_t> next;
     std::atomic<size_t> done;
     std::mutex console;
+    t_folder folder;        // where the outputs go
     int progress;           // a progress line stands on standard error
     size_t progressWidth;   // its length, to blank it out
 };
@@ -114,7 +116,7 @@ static int parseOptions(int argc, char* argv[], t_options* options, int* exitNow
         else if (strcmp(arg, "-q") == 0)
             options->quiet = 1;
         else if (strcmp(arg, "--classic") == 0)
-            options->isoDate = 0;
+            options->isoDate = false;
         else if (strncmp(arg, "-j", 2) == 0 && (arg[2] != '\0' || i + 1 < argc)) {
             if (!parseWorkers(arg[2] != '\0' ? arg + 2 : argv[++i], &options->workers))
                 return 0;
@@ -175,6 +177,23 @@ static int collectNight(t_night* night, const std::string& folder)
     return listed;
 }
 
+// The folder is made where missing, every link on the way judged by the
+// kernel's rule, and no folder of another user in a shared folder taken.
+static bool openNightFolder(t_night* night, const char* folder)
+{
+    char shown[PATH_BUFFER];
+    t_walk opened = openFolderPath(folder, WALK_MAKE_FOLDERS | WALK_OWN_FOLDERS, &night->folder);
+
+    lineSafe(folder, shown, sizeof shown);
+    if (opened == WALK_FOREIGN_FOLDER)
+        printText(stderr, "%s: slozka `%s' patri jinemu uzivateli\n", PROGRAM, shown);
+    else if (opened == WALK_FOREIGN_LINK)
+        printText(stderr, "%s: slozka `%s' vede pres odkaz jineho uzivatele\n", PROGRAM, shown);
+    else if (opened != WALK_DONE)
+        printText(stderr, "%s: slozku `%s' nelze vytvorit\n", PROGRAM, shown);
+    return opened == WALK_DONE;
+}
+
 // Under the console's lock: blanks the progress line, so that a report line
 // starts at the left edge.
 static void clearProgress(t_night* night)
@@ -210,6 +229,11 @@ static void failureCause(const t_conversion* job, char* words, size_t size)
     case FAILED_OUTPUT_IS_PICTURE:
         appendText(&text, "vystup `%s' je obrazek KVR a nebude prepsan", out);
         break;
+    case FAILED_OUTPUT_IS_FOLDER: appendText(&text, "vystup `%s' je slozka", out); break;
+    case FAILED_OUTPUT_FOREIGN:
+        appendText(&text, "vystup `%s' existuje a neni prevodem tohoto snimku (-f jej nahradi)",
+                   out);
+        break;
     default:
         if (job->input.verdict == INPUT_CONVERTS)   // it changed, or failed, while read
             appendText(&text, "nelze cist");
@@ -232,16 +256,17 @@ static void convertOne(t_night* night, t_picture* picture, t_conversion* job)
         reportFailure(night, picture, words);
         return;
     }
-    if (!night->options->force && pathExists(picture->output.c_str())) {
-        picture->outcome = SKIPPED;
-        return;
-    }
     memset(job, 0, sizeof *job);
     job->inp = picture->source.c_str();
     job->out = picture->output.c_str();
+    job->folder = &night->folder;
+    job->name = baseName(job->out);
+    job->replacing = night->options->force;
     job->isoDate = night->options->isoDate;
-    if (convertPicture(job)) {
-        picture->outcome = CONVERTED;
+    job->umask = night->options->umask;
+    t_conversion_result result = convertPicture(job);
+    if (result != CONVERSION_FAILED) {
+        picture->outcome = result == CONVERSION_DONE ? CONVERTED : SKIPPED;
     } else if (job->failure != FAILED_INTERRUPTED) {
         picture->outcome = FAILED;
         failureCause(job, words, sizeof words);
@@ -331,7 +356,8 @@ int main(int argc, char* argv[])
     utf8Arguments(&argc, &argv);
     options.workers = std::max(1u, std::min(std::thread::hardware_concurrency(),
                                             (unsigned)MOST_IN_FLIGHT));
-    options.isoDate = 1;
+    options.isoDate = true;
+    options.umask = creationMask();
     if (!parseOptions(argc, argv, &options, &exitNow) && exitNow == 0)
         return 2;
     if (exitNow != 0) {
@@ -344,10 +370,8 @@ int main(int argc, char* argv[])
     const char* folder = options.operands.back();
     night.options = &options;
     int listed = collectNight(&night, folder);
-    if (!night.pictures.empty() && !makeFolders(folder)) {
-        printText(stderr, "%s: slozku `%s' nelze vytvorit\n", PROGRAM, folder);
+    if (!night.pictures.empty() && !openNightFolder(&night, folder))
         return 1;
-    }
     deferInterrupts();
     ignoreFileSizeLimit();
     night.progress = !options.quiet && isTerminal(stderr);

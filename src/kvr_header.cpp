@@ -94,7 +94,7 @@ int testHeader(const t_kvr_header* header)
     return 1;
 }
 
-int judgeHeader(const t_kvr_header* header, uint64_t size)
+t_input_verdict judgeHeader(const t_kvr_header* header, uint64_t size)
 {
     if (!testHeader(header))
         return INPUT_BROKEN_RULES;

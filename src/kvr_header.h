@@ -21,8 +21,10 @@ struct t_header_rule {
 
 // What an input is to every program, from the worst to a picture that converts.
 enum t_input_verdict {
-    INPUT_UNOPENED, INPUT_FOLDER, INPUT_SPECIAL, INPUT_UNREADABLE, INPUT_BROKEN_RULES,
-    INPUT_WRONG_SIZE, INPUT_CONVERTS
+    INPUT_UNOPENED,
+    INPUT_FOREIGN_LINK,   // a link on the way that the kernel's rule forbids following
+    INPUT_FOLDER, INPUT_SPECIAL, INPUT_UNREADABLE, INPUT_BROKEN_RULES, INPUT_WRONG_SIZE,
+    INPUT_CONVERTS
 };
 
 // The record of the KVR_HEADER_SIZE bytes at the start of a file.
@@ -35,7 +37,7 @@ int ruleHolds(const t_header_rule* rule, const t_kvr_header* header);
 int32_t ruleNumber(const t_header_rule* rule, const t_kvr_header* header);
 int testHeader(const t_kvr_header* header);
 // The verdict on a header read in full from a file of size bytes.
-int judgeHeader(const t_kvr_header* header, uint64_t size);
+t_input_verdict judgeHeader(const t_kvr_header* header, uint64_t size);
 uint64_t sampleCount(const t_kvr_header* header);
 // The capture time in the FITS standard's form, 2004-10-09T11:21:04.050: a
 // year of 0 to 9999 in four places, any other with its sign and at least five.

@@ -4,39 +4,46 @@
 
 #include "kvr_header.h"
 
-static int fail(t_output* output, int failure)
+static bool fail(t_output* output, t_output_failure failure)
 {
+    output->cause = errno;
     output->failure = failure;
-    return 0;
+    return false;
 }
 
 // Whether the file f begins as a raw picture; closes it. unreadable tells a
 // failed read, after which it may be one all the same.
-static int closeIfPicture(FILE* f, int* unreadable)
+static bool closeIfPicture(FILE* f, bool* unreadable)
 {
     char magic[KVR_MAGIC_LENGTH];
     size_t length = fread(magic, 1, sizeof magic, f);
 
-    *unreadable = ferror(f);
+    *unreadable = ferror(f) != 0;
     fclose(f);
     return isKvrMagic(magic, length);
 }
 
-// Neither the input, whatever path leads to it, nor a raw picture, which
-// could not be made again, is ever replaced; nor a file that cannot be read,
-// which may be one.
-static int mayOverwrite(t_output* output)
+// Neither a folder, nor the input, whatever path leads to it, nor a raw
+// picture, which could not be made again, is ever replaced; nor a file that
+// cannot be read, which may be one. A link, a FIFO or a device standing at
+// the name is replaced as an entry, never opened.
+static bool mayOverwrite(t_output* output)
 {
-    t_file_identity standing;
-    int unreadable;
+    t_entry standing;
+    bool unreadable;
 
-    if (identityInFolder(&output->folder, output->name, &standing) &&
-        sameIdentity(&standing, &output->input))
+    judgeEntry(output->folder, output->name, &standing);
+    if (standing.kind == ENTRY_NONE || standing.kind == ENTRY_LINK ||
+        standing.kind == ENTRY_SPECIAL)
+        return true;
+    if (standing.kind != ENTRY_REGULAR)
+        return fail(output, standing.kind == ENTRY_FOLDER ? OUTPUT_IS_FOLDER : OUTPUT_UNOPENED);
+    if (sameIdentity(&standing.identity, &output->input))
         return fail(output, OUTPUT_IS_INPUT);
-    FILE* older = openInFolder(&output->folder, output->name);
+    FILE* older = openInFolder(output->folder, output->name);
     if (older == NULL)
         return errno == ENOENT || fail(output, OUTPUT_UNOPENED);
-    int picture = closeIfPicture(older, &unreadable);
+    bool picture = closeIfPicture(older, &unreadable);
     if (unreadable)
         return fail(output, OUTPUT_UNOPENED);
     return !picture || fail(output, OUTPUT_IS_PICTURE);
@@ -44,79 +51,141 @@ static int mayOverwrite(t_output* output)
 
 // Standard output appended to a raw picture would spoil it as surely as
 // replacing it. Only a regular file is read: a pipe must not lose its data.
-static int heldFileIsPicture(FILE* stream, const char* out)
+static bool heldFileIsPicture(FILE* stream, const char* out)
 {
     t_file_state state;
-    int unreadable;
-    FILE* standing = regularFileState(stream, &state) ? openForReading(out) : NULL;
+    t_file_kind kind;
+    bool unreadable;
+    FILE* standing = regularFileState(stream, &state) ? openForReading(out, &kind) : NULL;
 
     return standing != NULL && closeIfPicture(standing, &unreadable);
 }
 
-// The new file stands in the folder of the file that the output path leads
-// to, so that a symbolic link stays and leads to it. Where no file can be
-// made there, or it cannot take the owner's place, the output is not opened.
-static int openBeside(t_output* output, const char* out)
+// A new file where the output is to stand; where none can be made there, or
+// it cannot take the owner's place, the output is not opened.
+static bool createBeside(t_output* output)
 {
-    if (!resolveLinks(out, output->target, sizeof output->target))
-        return fail(output, OUTPUT_UNOPENED);
-    output->held = openFolder(output->target, &output->folder);
-    output->name = baseName(output->target);
-    if (!output->held || *output->name == '\0' || !mayReplace(&output->folder, output->name))
+    if (!mayReplace(output->folder, output->name))
         return fail(output, OUTPUT_UNOPENED);
     if (!mayOverwrite(output))
-        return 0;
-    if (!createReplacement(&output->replacement, &output->folder, output->name))
-        return fail(output, OUTPUT_UNOPENED);
+        return false;
+    if (!createReplacement(&output->replacement, output->folder, output->name, &output->mode)) {
+        bool refused = errno == EACCES || errno == EPERM || errno == EROFS;
+        return fail(output, refused ? OUTPUT_FOLDER_REFUSED : OUTPUT_UNOPENED);
+    }
     output->stream = output->replacement.stream;
-    return giveOwner(output->stream, &output->folder, output->name, &output->ownerKept) ||
+    return giveOwner(output->stream, output->folder, output->name, &output->ownerKept) ||
            fail(output, OUTPUT_UNOPENED);
+}
+
+// The new file stands in the folder of the file that the output path leads
+// to, so that a symbolic link stays and leads to it. A device or a FIFO
+// there is written in place, where the kernel's rule lets the runner open it.
+static bool openBeside(t_output* output, const char* out)
+{
+    t_entry standing;
+
+    if (walkPath(out, WALK_FOLLOW_LAST, &output->ownFolder, output->target,
+                 sizeof output->target) != WALK_DONE)
+        return fail(output, OUTPUT_UNOPENED);
+    output->held = true;
+    output->folder = &output->ownFolder;
+    output->name = output->target;
+    judgeEntry(output->folder, output->name, &standing);
+    if (standing.kind != ENTRY_SPECIAL)
+        return createBeside(output);
+    output->direct = true;
+    output->stream = standing.trusted ? openForWriting(output->folder, output->name) : NULL;
+    return output->stream != NULL || fail(output, OUTPUT_UNOPENED);
 }
 
 // An output path that leads to a descriptor the run holds is written through
 // it: never reopened, replaced or deleted.
-static int openHeld(t_output* output, int fd, const char* out)
+static bool openHeld(t_output* output, int fd, const char* out)
 {
-    output->direct = 1;
+    output->direct = true;
     output->stream = openDescriptor(fd);
     if (output->stream == NULL)
         return fail(output, OUTPUT_UNOPENED);
     return !heldFileIsPicture(output->stream, out) || fail(output, OUTPUT_IS_PICTURE);
 }
 
-int openOutput(t_output* output, const char* out, uint64_t size, const t_file_identity* input,
-               char* buffer)
+static void startWriting(t_output* output, uint64_t size, char* buffer)
+{
+    setvbuf(output->stream, buffer, _IOFBF, STREAM_BUFFER);
+    if (!output->direct)
+        reserveSpace(output->stream, size);
+}
+
+bool openOutput(t_output* output, const char* out, uint64_t size, const t_file_identity* input,
+                const t_new_mode* mode, char* buffer)
 {
     int fd = heldDescriptor(out);
 
     output->input = *input;
+    output->mode = *mode;
+    output->replacing = true;
     if (isForbiddenOutput(out))
         return fail(output, OUTPUT_UNOPENED);
     if (pathIsFile(out, input))
         return fail(output, OUTPUT_IS_INPUT);
-    if (fd >= 0) {
-        if (!openHeld(output, fd, out))
-            return 0;
-    } else if (isSpecialFile(out)) {
-        output->direct = 1;
-        output->stream = openForWriting(out);
-        if (output->stream == NULL)
-            return fail(output, OUTPUT_UNOPENED);
-    } else if (!openBeside(output, out)) {
-        return 0;
-    }
-    setvbuf(output->stream, buffer, _IOFBF, STREAM_BUFFER);
-    if (!output->direct)
-        reserveSpace(output->stream, size);
-    return 1;
+    if (!(fd >= 0 ? openHeld(output, fd, out) : openBeside(output, out)))
+        return false;
+    startWriting(output, size, buffer);
+    return true;
 }
 
-static int closeOutput(t_output* output)
+bool openOutputIn(t_output* output, const t_folder* folder, const char* name, bool replacing,
+                  uint64_t size, const t_file_identity* input, const t_new_mode* mode,
+                  char* buffer)
 {
-    int closed = fclose(output->stream) == 0;
+    t_entry standing;
+
+    output->input = *input;
+    output->mode = *mode;
+    output->replacing = replacing;
+    output->folder = folder;
+    output->name = name;
+    judgeEntry(folder, name, &standing);
+    if (standing.kind == ENTRY_FOLDER)
+        return fail(output, OUTPUT_IS_FOLDER);
+    if (standing.kind != ENTRY_NONE && !replacing)
+        return fail(output, OUTPUT_TAKEN);
+    if (!createBeside(output))
+        return false;
+    startWriting(output, size, buffer);
+    return true;
+}
+
+static bool closeOutput(t_output* output)
+{
+    bool closed = fclose(output->stream) == 0;
 
     output->stream = NULL;
     return closed || fail(output, OUTPUT_UNWRITABLE);
+}
+
+// Takes a free name by the call that refuses to replace; where something
+// stands there, or comes meanwhile, it is judged again and replaced only
+// where replacing allows it.
+static bool takeName(t_output* output)
+{
+    t_entry standing;
+
+    judgeEntry(output->folder, output->name, &standing);
+    t_commit committed = standing.kind == ENTRY_NONE
+                         ? commitReplacement(&output->replacement, COMMIT_FREE_NAME)
+                         : COMMIT_NAME_TAKEN;
+    if (committed == COMMIT_NAME_TAKEN) {
+        if (!output->replacing)
+            return fail(output, OUTPUT_TAKEN);
+        if (!mayOverwrite(output))
+            return false;
+        committed = commitReplacement(&output->replacement, COMMIT_REPLACING);
+    }
+    if (committed == COMMITTED)
+        return true;
+    return fail(output, committed == COMMIT_REFUSED ? OUTPUT_UNOPENED : OUTPUT_UNWRITABLE);
 }
 
 // The last buffered bytes may still meet a full medium: the flush is checked
@@ -124,24 +193,19 @@ static int closeOutput(t_output* output)
 // final mode only when every byte is in it, and every check comes before it
 // is named. A rename refused for a reason known before the work (another
 // program holds the older output, or we may not replace it) says so.
-int commitOutput(t_output* output)
+bool commitOutput(t_output* output)
 {
     if (fflush(output->stream) != 0)
         return fail(output, OUTPUT_UNWRITABLE);
     if (output->direct)
         return closeOutput(output);
-    if (!giveAttributes(output->stream, &output->folder, output->name,
-                        output->replacement.unnamed, output->ownerKept))
+    if (!giveAttributes(output->stream, output->folder, output->name,
+                        output->replacement.unnamed, output->ownerKept, &output->mode))
         return fail(output, OUTPUT_UNOPENED);
-    if (!mayOverwrite(output))
-        return 0;
-    output->stream = NULL;
-    if (!commitReplacement(&output->replacement)) {
-        int refused = errno == EACCES || errno == EPERM || errno == EBUSY;
-        return fail(output, refused ? OUTPUT_UNOPENED : OUTPUT_UNWRITABLE);
-    }
+    if (!takeName(output))
+        return false;
     discardOutput(output);
-    return 1;
+    return true;
 }
 
 void discardOutput(t_output* output)
@@ -151,6 +215,6 @@ void discardOutput(t_output* output)
     output->stream = NULL;
     abandonReplacement(&output->replacement);
     if (output->held)
-        closeFolder(&output->folder);
-    output->held = 0;
+        closeFolder(&output->ownFolder);
+    output->held = false;
 }

@@ -1,8 +1,10 @@
 // The output's life. A regular output is written into a new file in the
-// folder of the file the output path leads to, which takes the output's name
-// only once it is complete, so that the output path holds the older file or
-// the new one, never a part. Devices, FIFOs and standard output are written
-// directly and never deleted.
+// folder it is to stand in, which takes the output's name only once it is
+// complete, so that the name holds the older file or the new one, never a
+// part. For torvan the path is followed to the file it leads to, and a
+// device, a FIFO or a descriptor the run holds is written directly and never
+// deleted; for kvr2fits the name in the night's folder is the output itself,
+// whatever stands there, never followed.
 #ifndef TORVAN_OUTPUT_FILE_H
 #define TORVAN_OUTPUT_FILE_H
 
@@ -14,38 +16,53 @@
 #include "replacement.h"
 
 // Why a call on the output failed, for the job to say.
-enum t_output_failure { OUTPUT_UNOPENED, OUTPUT_UNWRITABLE, OUTPUT_IS_INPUT, OUTPUT_IS_PICTURE };
+enum t_output_failure {
+    OUTPUT_UNOPENED, OUTPUT_UNWRITABLE, OUTPUT_IS_INPUT, OUTPUT_IS_PICTURE,
+    OUTPUT_IS_FOLDER,         // a folder stands at the name
+    OUTPUT_TAKEN,             // something stands at a name that is not to be replaced
+    OUTPUT_FOLDER_REFUSED,    // no new file may be made in the folder
+};
 
 // An output's life, from all zero (nothing open) to discarded (nothing open
 // again):
 // - direct: a device, a FIFO or a descriptor the run holds; stream open on
 //   it, written in place. Commit flushes and closes it; discard closes it.
 // - replacing: the folder held, the replacement created and stream its
-//   stream; nothing of the older output is touched. Commit flushes, gives the
-//   new file its attributes, checks the older output once more, then commits
-//   the replacement; discard abandons it.
-// - committed or discarded: the folder closed, nothing open or armed; a
-//   second discard does nothing.
-// Any failure in any state leads to discarded, the older output as it was.
+//   stream; nothing of what stands at the name is touched. Commit flushes,
+//   gives the new file its attributes, judges the name once more, then
+//   commits the replacement: to a free name by the call that refuses to
+//   replace, over what stands there only where replacing allows it.
+// - committed or discarded: the folder closed where it is the output's own,
+//   nothing open or armed; a second discard does nothing.
+// Any failure in any state leads to discarded, the name as it was.
 struct t_output {
     FILE* stream;                  // where the picture goes
-    int direct;                    // written in place, never deleted
-    int held;                      // the folder is open
+    bool direct;                   // written in place, never deleted
+    bool held;                     // ownFolder is open
+    bool replacing;                // what stands at the name may be replaced
     int ownerKept;                 // the new file has the owner and group of the older one
-    int failure;                   // t_output_failure, after a call that failed
+    t_output_failure failure;      // after a call that failed
+    int cause;                     // its errno
     t_file_identity input;         // the file the output never replaces
-    t_folder folder;               // where the file the output path leads to stands
-    char target[PATH_BUFFER];      // that file's path
-    const char* name;              // its name in the folder
+    t_new_mode mode;               // what a new file's mode comes from
+    t_folder ownFolder;            // where torvan's output path leads
+    const t_folder* folder;        // where the output stands
+    char target[PATH_BUFFER];      // torvan's last name, in ownFolder
+    const char* name;              // the output's name in folder
     t_replacement replacement;
 };
 
-// Opens the output for a picture of size bytes read from the file input,
-// writing through buffer (STREAM_BUFFER bytes).
-int openOutput(t_output* output, const char* out, uint64_t size, const t_file_identity* input,
-               char* buffer);
+// Opens the output path out as torvan does for a picture of size bytes read
+// from the file input, writing through buffer (STREAM_BUFFER bytes).
+bool openOutput(t_output* output, const char* out, uint64_t size, const t_file_identity* input,
+                const t_new_mode* mode, char* buffer);
+// Opens the output called name in folder, never following it: what stands
+// there is replaced only where replacing says.
+bool openOutputIn(t_output* output, const t_folder* folder, const char* name, bool replacing,
+                  uint64_t size, const t_file_identity* input, const t_new_mode* mode,
+                  char* buffer);
 // Closes the output and gives it its name.
-int commitOutput(t_output* output);
+bool commitOutput(t_output* output);
 // Leaves nothing of an output that is not committed; safe to repeat, and
 // does nothing to an output never opened or committed.
 void discardOutput(t_output* output);

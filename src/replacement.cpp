@@ -36,14 +36,13 @@ static void chooseTemporaryName(t_replacement* replacement, int attempt)
              name, suffix);
 }
 
-// Gives the new file a name of its own in the folder: an unnamed file is
-// linked, else a new file is made. Named and armed with no interrupt in
-// between, so that an interrupt leaves nothing behind.
-static int nameTemporary(t_replacement* replacement)
+// Gives the new file a name of its own in the folder, with interrupts held by
+// the caller: an unnamed file is linked, else a new file is made; named and
+// armed, so that an interrupt leaves nothing behind.
+static bool nameTemporary(t_replacement* replacement)
 {
-    int named = 0;
+    bool named = false;
 
-    holdInterrupts();
     replacement->cleanup = claimCleanup();
     for (int attempt = 0; replacement->cleanup != NULL && !named && attempt < MOST_ATTEMPTS;
          attempt++) {
@@ -63,35 +62,75 @@ static int nameTemporary(t_replacement* replacement)
         replacement->cleanup = NULL;
         replacement->temporary[0] = '\0';
     }
+    return named;
+}
+
+// The temporary has taken the name: nothing is left to remove.
+static void disarm(t_replacement* replacement)
+{
+    releaseCleanup(replacement->cleanup);
+    replacement->cleanup = NULL;
+    replacement->temporary[0] = '\0';
+}
+
+bool createReplacement(t_replacement* replacement, const t_folder* folder, const char* name,
+                       const t_new_mode* mode)
+{
+    replacement->folder = folder;
+    replacement->name = name;
+    replacement->stream = createUnnamed(folder, mode);
+    replacement->unnamed = replacement->stream != NULL;
+    if (replacement->unnamed || errno != EOPNOTSUPP)
+        return replacement->unnamed;
+    holdInterrupts();
+    bool named = nameTemporary(replacement);
     releaseInterrupts();
     return named;
 }
 
-int createReplacement(t_replacement* replacement, const t_folder* folder, const char* name)
+static t_commit commitFailure(int cause)
 {
-    replacement->folder = folder;
-    replacement->name = name;
-    replacement->stream = createUnnamed(folder);
-    replacement->unnamed = replacement->stream != NULL;
-    return replacement->unnamed || (errno == EOPNOTSUPP && nameTemporary(replacement));
+    errno = cause;
+    return cause == EEXIST ? COMMIT_NAME_TAKEN
+         : cause == EACCES || cause == EPERM || cause == EBUSY ? COMMIT_REFUSED : COMMIT_FAILED;
 }
 
-// The close before the link, its error checked; the link and the rename with
-// nothing between them, so that a kill leaves a named file at one point only.
-int commitReplacement(t_replacement* replacement)
+// A free name is taken by the one call that refuses to replace. A name that
+// stands is replaced with interrupts held from before the link to after the
+// rename, so that nothing comes between them.
+static bool takeName(t_replacement* replacement, t_commit_way way)
 {
-    replacement->keeping = closeKeeping(replacement->stream, &replacement->kept);
-    replacement->stream = NULL;
-    if (!replacement->keeping || (replacement->unnamed && !nameTemporary(replacement)))
-        return 0;
-    if (!replaceInFolder(replacement->folder, replacement->kept, replacement->temporary,
-                         replacement->name))
-        return 0;
-    releaseCleanup(replacement->cleanup);
-    replacement->cleanup = NULL;
-    replacement->temporary[0] = '\0';
+    if (way == COMMIT_FREE_NAME)
+        return replacement->unnamed
+               ? linkUnnamed(replacement->kept, replacement->folder, replacement->name)
+               : renameUnreplacing(replacement->folder, replacement->kept,
+                                   replacement->temporary, replacement->name);
+    holdInterrupts();
+    bool named = (!replacement->unnamed || nameTemporary(replacement)) &&
+                 replaceInFolder(replacement->folder, replacement->kept, replacement->temporary,
+                                 replacement->name);
+    int cause = errno;
+    if (named)
+        disarm(replacement);
+    releaseInterrupts();
+    errno = cause;
+    return named;
+}
+
+// Again after COMMIT_NAME_TAKEN, the file then closed already.
+t_commit commitReplacement(t_replacement* replacement, t_commit_way way)
+{
+    if (replacement->stream != NULL) {
+        replacement->keeping = closeKeeping(replacement->stream, &replacement->kept);
+        replacement->stream = NULL;
+    }
+    if (!replacement->keeping)
+        return COMMIT_FAILED;
+    if (!takeName(replacement, way))
+        return commitFailure(errno);
+    disarm(replacement);
     abandonReplacement(replacement);
-    return 1;
+    return COMMITTED;
 }
 
 void abandonReplacement(t_replacement* replacement)
@@ -101,11 +140,9 @@ void abandonReplacement(t_replacement* replacement)
     replacement->stream = NULL;
     if (replacement->temporary[0] != '\0') {
         removeInFolder(replacement->folder, replacement->temporary);
-        releaseCleanup(replacement->cleanup);
-        replacement->cleanup = NULL;
-        replacement->temporary[0] = '\0';
+        disarm(replacement);
     }
     if (replacement->keeping)
         closeKept(replacement->kept);
-    replacement->keeping = 0;
+    replacement->keeping = false;
 }

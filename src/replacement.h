@@ -17,15 +17,17 @@ constexpr int TEMPORARY_NAME_SIZE = 256;
 //   temporary empty); elsewhere it was made under temporary and the
 //   interrupt cleanup is armed for it; on Windows it is also private, hidden
 //   and marked for deletion, which a kill then completes.
-// - committing: the stream closed (its close checked), the file's own handle
-//   kept; an unnamed file linked under temporary and armed. Only the rename
-//   over name comes next, and with it the Windows mark goes.
 // - committed or abandoned: nothing open, nothing armed, temporary empty;
 //   abandoning removes a temporary that stands, and a second call does nothing.
+// Committing closes the stream (its close checked) and names the file: an
+// unnamed one that takes a free name is linked to it, and a kill at any
+// moment leaves nothing; one that replaces is linked under temporary and
+// renamed over the name with interrupts held from before the link to after
+// the rename, so that only a kill in that moment leaves the temporary.
 struct t_replacement {
     FILE* stream;
-    int unnamed;
-    int keeping;                  // kept is open
+    bool unnamed;
+    bool keeping;                 // kept is open
     t_kept kept;
     const t_folder* folder;
     const char* name;             // the file it replaces, in folder
@@ -33,13 +35,26 @@ struct t_replacement {
     t_cleanup* cleanup;           // armed for temporary, while it is not empty
 };
 
-// A new file in folder that is to replace the one called name, whether or
-// not that one exists.
-int createReplacement(t_replacement* replacement, const t_folder* folder, const char* name);
-// Closes the new file and puts it in the place of name at once. 0 with errno
-// EACCES, EPERM or EBUSY where the rename is refused, another for a medium
-// that fails; the replacement is then to be abandoned.
-int commitReplacement(t_replacement* replacement);
+// How the new file takes its name.
+enum t_commit_way {
+    COMMIT_FREE_NAME,     // only where nothing stands at the name
+    COMMIT_REPLACING,     // in the place of whatever stands there
+};
+enum t_commit {
+    COMMITTED,
+    COMMIT_NAME_TAKEN,    // something stands at a free name meanwhile
+    COMMIT_REFUSED,       // the rename is refused (errno EACCES, EPERM or EBUSY)
+    COMMIT_FAILED,        // the medium failed
+};
+
+// A new file in folder that is to take the place of the one called name,
+// whether or not that one exists, made with mode.
+bool createReplacement(t_replacement* replacement, const t_folder* folder, const char* name,
+                       const t_new_mode* mode);
+// Closes the new file and gives it the name at once. After COMMIT_NAME_TAKEN
+// it may be called again, to replace; anything else but COMMITTED leaves the
+// replacement to be abandoned.
+t_commit commitReplacement(t_replacement* replacement, t_commit_way way);
 void abandonReplacement(t_replacement* replacement);
 
 #endif

@@ -82,7 +82,7 @@ static void printFailure(FILE* console, const t_conversion* job)
 
 // The conversion's room is half a MiB: from the heap, as nothing large lives
 // on the stack.
-static int convertFile(const char* inp, const char* out, int isoDate, FILE* console)
+static int convertFile(const char* inp, const char* out, bool isoDate, FILE* console)
 {
     t_conversion* job = (t_conversion*)calloc(1, sizeof *job);
 
@@ -93,7 +93,8 @@ static int convertFile(const char* inp, const char* out, int isoDate, FILE* cons
     job->inp = inp;
     job->out = out;
     job->isoDate = isoDate;
-    int converted = convertPicture(job);
+    job->umask = creationMask();
+    int converted = convertPicture(job) == CONVERSION_DONE;
     if (converted)
         printStat(console, &job->input.header, inp, out);
     else
@@ -114,7 +115,8 @@ static int standardStreamIsInput(const char* inp, FILE** aside)
 
 int main(int argc, char* argv[])
 {
-    int help = 0, isoDate = 0, unknown = 0;
+    int help = 0, unknown = 0;
+    bool isoDate = false;
     FILE* aside;
 
     keepStandardDescriptors();
@@ -125,7 +127,7 @@ int main(int argc, char* argv[])
         if (strcmp(argv[i], "-h") == 0)
             help = 1;
         else if (strcmp(argv[i], "-i") == 0)
-            isoDate = 1;
+            isoDate = true;
         else
             unknown = i;
     }

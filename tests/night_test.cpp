@@ -37,6 +37,12 @@ static const std::string REFUSED = "n/month.kvr: mesic 13 (povoleno 1 az 12)\n"
     "n/short.kvr: kratsi nez hlavicka: 87 B z 88 B\n"
     "n/size.kvr: velikost 98 B, hlavicka ohlasuje 96 B: prebyva 2 B\n";
 
+static std::string foreign(const std::string& name)
+{
+    return "n/" + name + (name == "B" ? ".KVR" : ".kvr") + ": vystup `out/" + name +
+           ".fit' existuje a neni prevodem tohoto snimku (-f jej nahradi)\n";
+}
+
 // What torvan -i makes of a picture of the night, or torvan without it under --classic.
 static std::string converted(const std::string& name, bool classic)
 {
@@ -88,9 +94,15 @@ TEST_F(InTempDir, NightIntoAFolder)
          [] { return std::distance(fs::directory_iterator("out"), {}) == 3; }},
         {"--classic -j 1 n out", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED,
          all},
-        // An output that exists is skipped; -f replaces it, but never a raw picture.
-        {"n out", "prevedeno 2, preskoceno 1, selhalo 3, celkem 6", 1, REFUSED, {"B.KVR", CZECH},
-         older, [] { return readFile("out/a.fit") == OLDER; }},
+        // An output that exists is skipped only where it is this run's own conversion, not a
+        // forged one nor one of another header; -f replaces it, but never a raw picture.
+        {"n out", "prevedeno 2, preskoceno 0, selhalo 4, celkem 6", 1, REFUSED + foreign("a"),
+         {"B.KVR", CZECH}, older, [] { return readFile("out/a.fit") == OLDER; }},
+        {"n out", "prevedeno 0, preskoceno 3, selhalo 3, celkem 6", 1, REFUSED, all,
+         [] { runTorvan("-q n out 2>&-", "", nullptr, KVR2FITS); }},
+        {"n out", "prevedeno 0, preskoceno 0, selhalo 6, celkem 6", 1,
+         REFUSED + foreign("a") + foreign("B") + foreign(CZECH.substr(0, CZECH.size() - 4)), {},
+         [] { runTorvan("-q --classic n out 2>&-", "", nullptr, KVR2FITS); }},
         {"-f n out", "prevedeno 2, preskoceno 0, selhalo 4, celkem 6", 1,
          REFUSED + "n/B.KVR: vystup `out/B.fit' je obrazek KVR a nebude prepsan\n",
          {"a.kvr", CZECH}, [older] { older(), writeFile("out/B.fit", ONE); },

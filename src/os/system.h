@@ -21,6 +21,7 @@ struct t_file_state {
     uint64_t size;
     int64_t changed;   // in the system's finest unit
     int64_t written;   // the last write, which FAT keeps where it keeps no change time
+    uint32_t mode;     // its read and write bits, which a copy takes (0666 on Windows)
 };
 
 // Which file it is, whatever the path or link that led to it.
@@ -44,15 +45,17 @@ void keepStandardDescriptors();
 uint32_t processNumber();
 
 // What a path leads to, known without opening it: opening a FIFO would
-// release a writer waiting on it. KIND_UNKNOWN where the path alone cannot tell.
-enum t_file_kind { KIND_UNKNOWN, KIND_REGULAR, KIND_FOLDER, KIND_SPECIAL };
-int fileKind(const char* path);
-// Opens without waiting for a writer, for the moment between the path's
-// judgement and the open.
-FILE* openForReading(const char* path);
+// release a writer waiting on it. KIND_UNKNOWN where the path cannot tell.
+enum t_file_kind { KIND_UNKNOWN, KIND_REGULAR, KIND_FOLDER, KIND_SPECIAL, KIND_FOREIGN_LINK };
+// Opens a regular file for reading, without waiting for a writer; NULL for
+// anything else, kind then saying what stands there (nothing is opened but a
+// regular file), or that a link on the way may not be followed.
+FILE* openForReading(const char* path, t_file_kind* kind);
 // The state of an open regular file; 0 for anything else or a failed query.
 int regularFileState(FILE* f, t_file_state* state);
 int isFolder(FILE* f);
+// Whether the open file belongs to the runner.
+bool ownedByRunner(FILE* f);
 int fileIdentity(FILE* f, t_file_identity* identity);
 // Whether path leads to the file that stream is, by any path or link.
 int pathIsStream(const char* path, FILE* stream);
@@ -62,10 +65,8 @@ int pathIsFile(const char* path, const t_file_identity* file);
 // Whether path may never be written (Windows: a device's name other than
 // NUL, a blank name or a stream in a file).
 int isForbiddenOutput(const char* path);
-// Whether path names something that exists and is not a regular file.
-int isSpecialFile(const char* path);
-// Opens a device or a FIFO for binary writing.
-FILE* openForWriting(const char* path);
+// Opens the device or FIFO called name in folder for binary writing.
+FILE* openForWriting(const t_folder* folder, const char* name);
 // The descriptor of this run that path leads to (/dev/stdout, /dev/fd/3, a
 // link to /proc/self/fd/1), or -1 for any other path.
 int heldDescriptor(const char* path);
@@ -75,15 +76,36 @@ FILE* openDescriptor(int fd);
 
 // Where the file name starts in path, after its folder.
 const char* baseName(const char* path);
-// The path of the file that path leads to through symbolic links. A link
-// is followed only where the system itself would follow it, and must lead
-// to a file that exists.
-int resolveLinks(const char* path, char* resolved, size_t size);
-// Opens the folder of the file at path.
-int openFolder(const char* path, t_folder* folder);
+
+// How a walk takes a path. The kernel's rule for links in shared folders
+// always holds, whatever its switches say: in a sticky folder that others may
+// write, a link is followed only where the runner or the folder's owner made it.
+enum t_walk_way {
+    WALK_KEEP_LAST = 0,       // the last name as it stands, a link too
+    WALK_FOLLOW_LAST = 1,     // the last name followed where it is a link
+    WALK_MAKE_FOLDERS = 2,    // each missing folder on the way made
+    WALK_OWN_FOLDERS = 4,     // no folder of another user (but root) in a shared folder
+};
+enum t_walk { WALK_DONE, WALK_FAILED, WALK_FOREIGN_LINK, WALK_FOREIGN_FOLDER };
+// Opens the folder that the last name of path stands in, name by name, and
+// puts that name in name ("." where path ends in a folder); errno after
+// WALK_FAILED. The last name need not exist.
+t_walk walkPath(const char* path, int way, t_folder* folder, char* name, size_t size);
+// Opens the folder at path itself.
+t_walk openFolderPath(const char* path, int way, t_folder* folder);
 void closeFolder(t_folder* folder);
-// The identity of the file called name in folder, a link not followed; 0 if none.
-int identityInFolder(const t_folder* folder, const char* name, t_file_identity* identity);
+
+// What stands at a name in a folder, a link not followed.
+enum t_entry_kind { ENTRY_NONE, ENTRY_REGULAR, ENTRY_FOLDER, ENTRY_LINK, ENTRY_SPECIAL,
+                    ENTRY_UNKNOWN };
+struct t_entry {
+    t_entry_kind kind;           // ENTRY_UNKNOWN where it cannot be judged
+    uint64_t size;
+    bool trusted;                // made by the runner or the folder's owner, or not in a
+                                 // sticky folder that others may write
+    t_file_identity identity;
+};
+void judgeEntry(const t_folder* folder, const char* name, t_entry* entry);
 // Whether the file called name may be replaced: nothing is there, or we may
 // write it and a rename may take its place.
 int mayReplace(const t_folder* folder, const char* name);
@@ -96,9 +118,19 @@ FILE* openInFolder(const t_folder* folder, const char* name);
 typedef intptr_t t_kept;
 int closeKeeping(FILE* f, t_kept* kept);
 void closeKept(t_kept kept);
-// A file that has no name until it is linked (Linux); NULL, errno EOPNOTSUPP,
-// where the system cannot make one.
-FILE* createUnnamed(const t_folder* folder);
+// What a new file's mode comes from: the bits asked for (0666, or those a
+// copy of the picture takes), less the umask, read once before any conversion
+// starts as reading it changes it for a moment.
+struct t_new_mode {
+    uint32_t asked;
+    uint32_t umask;
+};
+uint32_t creationMask();
+// A file that has no name until it is linked (Linux), made as any new file
+// is made with mode: the umask or the folder's default access list apply.
+// NULL, errno EOPNOTSUPP, where the system cannot make one.
+FILE* createUnnamed(const t_folder* folder, const t_new_mode* mode);
+// Gives the unnamed file its name, where nothing stands (errno EEXIST).
 int linkUnnamed(t_kept kept, const t_folder* folder, const char* name);
 // Creates a file that did not exist (errno EEXIST if it did), readable and
 // writable by its owner only. On Windows it can be deleted while still open.
@@ -109,14 +141,18 @@ FILE* createInFolder(const t_folder* folder, const char* name);
 // ownerKept tells whether both were.
 int giveOwner(FILE* f, const t_folder* folder, const char* older, int* ownerKept);
 // Gives a complete new file the mode, access control list and other
-// attributes of the file called older (setuid and setgid only where its
-// owner was kept), or those of any new file if none is there.
+// attributes of the regular file called older (setuid and setgid only where
+// its owner was kept), or those of any new file made with mode if no regular
+// file is there.
 int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnamed,
-                   int ownerKept);
+                   int ownerKept, const t_new_mode* mode);
 // Puts the file called from, still open as kept, in the place of to,
 // whatever stood there. errno EACCES where another program holds to or
 // access is denied; another where the medium fails.
 int replaceInFolder(const t_folder* folder, t_kept kept, const char* from, const char* to);
+// Renames from to to where nothing stands at to: errno EEXIST where something
+// does, as replaceInFolder's otherwise.
+int renameUnreplacing(const t_folder* folder, t_kept kept, const char* from, const char* to);
 // Safe in a signal handler.
 void removeInFolder(const t_folder* folder, const char* name);
 // Reserves the output's space at once where the system can; a hint only.

@@ -27,21 +27,36 @@ uint32_t processNumber()
     return (uint32_t)getpid();
 }
 
-int fileKind(const char* path)
+static t_file_kind kindOf(const struct stat* info)
 {
-    struct stat info;
-
-    if (stat(path, &info) != 0)
-        return KIND_UNKNOWN;
-    return S_ISREG(info.st_mode) ? KIND_REGULAR : S_ISDIR(info.st_mode) ? KIND_FOLDER
-                                                                         : KIND_SPECIAL;
+    return S_ISREG(info->st_mode) ? KIND_REGULAR : S_ISDIR(info->st_mode) ? KIND_FOLDER
+                                                                           : KIND_SPECIAL;
 }
 
-// Reads then wait for data as reads of any file do; a terminal given as the
-// input does not become the run's controlling terminal.
-FILE* openForReading(const char* path)
+// Judged by what stands at the end of the path before it is opened: opening a
+// FIFO would release a writer waiting on it. Opened without waiting for data,
+// and a terminal given as the input does not become the run's controlling one.
+FILE* openForReading(const char* path, t_file_kind* kind)
 {
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    char name[PATH_BUFFER];
+    t_folder folder;
+    struct stat info;
+    t_walk walked = walkPath(path, WALK_FOLLOW_LAST, &folder, name, sizeof name);
+
+    *kind = walked == WALK_FOREIGN_LINK ? KIND_FOREIGN_LINK : KIND_UNKNOWN;
+    if (walked != WALK_DONE)
+        return NULL;
+    if (fstatat(folder.fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0)
+        *kind = kindOf(&info);
+    int fd = *kind == KIND_REGULAR
+             ? openat(folder.fd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW) : -1;
+    closeFolder(&folder);
+    // The lowest free number, as a plain open gives: the folder's is free again.
+    int lowest = fd >= 0 ? fcntl(fd, F_DUPFD, 0) : -1;
+    if (lowest >= 0 && lowest < fd)
+        close(fd), fd = lowest;
+    else if (lowest >= 0)
+        close(lowest);
     int flags = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
     FILE* f = flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb")
                                                                           : NULL;
@@ -64,6 +79,7 @@ int regularFileState(FILE* f, t_file_state* state)
     state->size = (uint64_t)info.st_size;
     state->changed = nanoseconds(&info.st_ctim);
     state->written = nanoseconds(&info.st_mtim);
+    state->mode = (uint32_t)(info.st_mode & 0666);
     return 1;
 }
 
@@ -72,6 +88,13 @@ int isFolder(FILE* f)
     struct stat info;
 
     return fstat(fileno(f), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool ownedByRunner(FILE* f)
+{
+    struct stat info;
+
+    return fstat(fileno(f), &info) == 0 && info.st_uid == geteuid();
 }
 
 int fileIdentity(FILE* f, t_file_identity* identity)
@@ -88,13 +111,20 @@ int pathIsStream(const char* path, FILE* stream)
     return fileIdentity(stream, &identity) && pathIsFile(path, &identity);
 }
 
+// Only compared, never opened. A link of the system's own to a pipe or a
+// socket (/proc/self/fd/1) names no path to walk: the kernel follows it.
 int pathIsFile(const char* path, const t_file_identity* file)
 {
+    char name[PATH_BUFFER];
+    t_folder folder;
     struct stat info;
     t_file_identity identity;
+    t_walk walked = walkPath(path, WALK_FOLLOW_LAST, &folder, name, sizeof name);
+    int found = walked == WALK_DONE ? fstatat(folder.fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0
+              : walked == WALK_FAILED && stat(path, &info) == 0;
 
-    return stat(path, &info) == 0 && statIdentity(&info, &identity) &&
-           sameIdentity(&identity, file);
+    closeFolder(&folder);
+    return found && statIdentity(&info, &identity) && sameIdentity(&identity, file);
 }
 
 int isForbiddenOutput(const char*)
@@ -102,16 +132,16 @@ int isForbiddenOutput(const char*)
     return 0;
 }
 
-int isSpecialFile(const char* path)
+// No file is made or truncated, nor a link followed; a FIFO waits for its
+// reader, as the user who named it asked.
+FILE* openForWriting(const t_folder* folder, const char* name)
 {
-    struct stat info;
+    int fd = openat(folder->fd, name, O_WRONLY | O_NOCTTY | O_NOFOLLOW);
+    FILE* f = fd >= 0 ? fdopen(fd, "wb") : NULL;
 
-    return stat(path, &info) == 0 && !S_ISREG(info.st_mode);
-}
-
-FILE* openForWriting(const char* path)
-{
-    return fopen(path, "wb");
+    if (f == NULL && fd >= 0)
+        close(fd);
+    return f;
 }
 
 // A duplicate, so that closing the output leaves the descriptor open.
@@ -133,25 +163,6 @@ const char* baseName(const char* path)
     return slash != NULL ? slash + 1 : path;
 }
 
-// Held only to work in, so that a folder we may write but not list serves too.
-#ifdef O_PATH
-constexpr int FOLDER_ACCESS = O_PATH;
-#else
-constexpr int FOLDER_ACCESS = O_RDONLY;
-#endif
-
-int openFolder(const char* path, t_folder* folder)
-{
-    size_t length = (size_t)(baseName(path) - path);
-
-    if (length >= sizeof folder->path)
-        return 0;
-    memcpy(folder->path, path, length);
-    strcpy(folder->path + length, length == 0 ? "." : "");
-    folder->fd = open(folder->path, FOLDER_ACCESS | O_DIRECTORY);
-    return folder->fd >= 0;
-}
-
 void closeFolder(t_folder* folder)
 {
     if (folder->fd >= 0)
@@ -159,12 +170,20 @@ void closeFolder(t_folder* folder)
     folder->fd = -1;
 }
 
-int identityInFolder(const t_folder* folder, const char* name, t_file_identity* identity)
+void judgeEntry(const t_folder* folder, const char* name, t_entry* entry)
 {
     struct stat info;
 
-    return fstatat(folder->fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-           statIdentity(&info, identity);
+    *entry = {};
+    if (fstatat(folder->fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        entry->kind = errno == ENOENT ? ENTRY_NONE : ENTRY_UNKNOWN;
+        return;
+    }
+    entry->kind = S_ISREG(info.st_mode) ? ENTRY_REGULAR : S_ISDIR(info.st_mode) ? ENTRY_FOLDER
+                : S_ISLNK(info.st_mode) ? ENTRY_LINK : ENTRY_SPECIAL;
+    entry->size = (uint64_t)info.st_size;
+    entry->trusted = madeByTrusted(folder->fd, &info);
+    statIdentity(&info, &entry->identity);
 }
 
 // In a sticky folder only the file's owner, the folder's owner or a
@@ -175,7 +194,8 @@ int mayReplace(const t_folder* folder, const char* name)
 
     if (fstatat(folder->fd, name, &file, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT;
-    if (faccessat(folder->fd, name, W_OK, 0) != 0 || fstat(folder->fd, &place) != 0)
+    if ((S_ISREG(file.st_mode) && faccessat(folder->fd, name, W_OK, 0) != 0) ||
+        fstat(folder->fd, &place) != 0)
         return 0;
     if ((place.st_mode & S_ISVTX) && geteuid() != 0 && file.st_uid != geteuid() &&
         place.st_uid != geteuid())

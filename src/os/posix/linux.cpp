@@ -29,13 +29,12 @@ int unchangeable(const t_folder* folder, const char* name)
     return !changeable;
 }
 
-FILE* createUnnamed(const t_folder* folder)
+FILE* createUnnamed(const t_folder* folder, const t_new_mode* mode)
 {
     char proc[32];
     struct stat named, unnamed;
     t_file_identity byPath, byDescriptor;
-    // As any new file: the umask and the folder's default access list apply.
-    int fd = openat(folder->fd, ".", O_TMPFILE | O_WRONLY, 0666);
+    int fd = openat(folder->fd, ".", O_TMPFILE | O_WRONLY, (mode_t)mode->asked);
 
     if (fd < 0) {
         if (errno == EISDIR || errno == EINVAL)
@@ -61,6 +60,17 @@ int linkUnnamed(t_kept kept, const t_folder* folder, const char* name)
 
     snprintf(proc, sizeof proc, "/proc/self/fd/%d", (int)kept);
     return linkat(AT_FDCWD, proc, folder->fd, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Where the file system cannot rename so, a link and an unlink do the same;
+// a kill between them leaves both names, never a lost file.
+int renameUnreplacing(const t_folder* folder, t_kept, const char* from, const char* to)
+{
+    if (renameat2(folder->fd, from, folder->fd, to, RENAME_NOREPLACE) == 0)
+        return 1;
+    if (errno != EINVAL && errno != ENOSYS)
+        return 0;
+    return linkat(folder->fd, from, folder->fd, to, 0) == 0 && unlinkat(folder->fd, from, 0) == 0;
 }
 
 static const char ACCESS_LIST[] = "system.posix_acl_access";
@@ -92,11 +102,11 @@ int carryExtendedAttributes(int to, const t_folder* folder, const char* older)
 {
     char* names = (char*)malloc(2 * ATTRIBUTE_ROOM);
     char* value = names + ATTRIBUTE_ROOM;
-    char path[2 * PATH_BUFFER];
+    char path[PATH_BUFFER];
     int from = openat(folder->fd, older, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
     int carried = names != NULL;
 
-    snprintf(path, sizeof path, "%s/%s", folder->path, older);
+    snprintf(path, sizeof path, "/proc/self/fd/%d/%s", folder->fd, older);
     ssize_t listed = carried ? listAttributes(from, path, names, ATTRIBUTE_ROOM) : 0;
     if (listed < 0)
         carried = errno == ENOTSUP;   // a file system without attributes
@@ -119,10 +129,10 @@ int dropAccessList(int fd)
     return fremovexattr(fd, ACCESS_LIST) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
 
-// What a file made with mode 0666 takes from the folder's default access
-// list: its entries, the owner's, the others' and the mask's (or the
-// group's, without a mask) without execute. 0 where the folder has none.
-int inheritAccessList(int fd, const t_folder* folder)
+// What a file made with mode takes from the folder's default access list: its
+// entries, the owner's, the others' and the mask's (or the group's, without a
+// mask) each within its part of mode. 0 where the folder has none.
+int inheritAccessList(int fd, const t_folder* folder, uint32_t mode)
 {
     unsigned char list[LIST_HEADER + LIST_ENTRY * MOST_ENTRIES];
     int from = openat(folder->fd, ".", O_RDONLY | O_DIRECTORY);
@@ -133,10 +143,12 @@ int inheritAccessList(int fd, const t_folder* folder)
         close(from);
     for (ssize_t at = LIST_HEADER; at + LIST_ENTRY <= length; at += LIST_ENTRY)
         masked = masked || list[at] == MASK_ENTRY;
-    for (ssize_t at = LIST_HEADER; at + LIST_ENTRY <= length; at += LIST_ENTRY)
-        if (list[at] == OWNER_ENTRY || list[at] == OTHERS_ENTRY ||
-            list[at] == (masked ? MASK_ENTRY : GROUP_ENTRY))
-            list[at + 2] &= ~1;
+    for (ssize_t at = LIST_HEADER; at + LIST_ENTRY <= length; at += LIST_ENTRY) {
+        int part = list[at] == OWNER_ENTRY ? 6 : list[at] == OTHERS_ENTRY ? 0
+                 : list[at] == (masked ? MASK_ENTRY : GROUP_ENTRY) ? 3 : -1;
+        if (part >= 0)
+            list[at + 2] &= mode >> part & 7;
+    }
     return length > LIST_HEADER && fsetxattr(fd, ACCESS_LIST, list, (size_t)length, 0) == 0;
 }
 

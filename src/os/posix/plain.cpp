@@ -1,6 +1,8 @@
 // Where a POSIX system has none of Linux's own: no unnamed files, no
 // extended attributes or access lists to carry, no flags to read.
 #include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "posix_files.h"
 
@@ -9,7 +11,7 @@ int unchangeable(const t_folder*, const char*)
     return 0;
 }
 
-FILE* createUnnamed(const t_folder*)
+FILE* createUnnamed(const t_folder*, const t_new_mode*)
 {
     errno = EOPNOTSUPP;
     return NULL;
@@ -18,6 +20,12 @@ FILE* createUnnamed(const t_folder*)
 int linkUnnamed(t_kept, const t_folder*, const char*)
 {
     return 0;
+}
+
+// A kill between the link and the unlink leaves both names, never a lost file.
+int renameUnreplacing(const t_folder* folder, t_kept, const char* from, const char* to)
+{
+    return linkat(folder->fd, from, folder->fd, to, 0) == 0 && unlinkat(folder->fd, from, 0) == 0;
 }
 
 int carryExtendedAttributes(int, const t_folder*, const char*)
@@ -30,7 +38,7 @@ int dropAccessList(int)
     return 1;
 }
 
-int inheritAccessList(int, const t_folder*)
+int inheritAccessList(int, const t_folder*, uint32_t)
 {
     return 0;
 }

@@ -22,11 +22,11 @@ FILE* createInFolder(const t_folder* folder, const char* name)
     return stream;
 }
 
-static mode_t currentUmask()
+uint32_t creationMask()
 {
     mode_t mask = umask(0);
     umask(mask);
-    return mask;
+    return (uint32_t)mask;
 }
 
 // Only a privileged user may give a file away: anyone else keeps the group
@@ -46,13 +46,15 @@ int giveOwner(FILE* f, const t_folder* folder, const char* older, int* ownerKept
 }
 
 // A file made under a name of its own is made private; in the end it takes
-// what any new file in its folder takes.
-static int giveNewFileMode(int fd, const t_folder* folder)
+// what any new file made with mode in its folder takes.
+static int giveNewFileMode(int fd, const t_folder* folder, const t_new_mode* mode)
 {
-    return inheritAccessList(fd, folder) || fchmod(fd, 0666 & ~currentUmask()) == 0;
+    return inheritAccessList(fd, folder, mode->asked) ||
+           fchmod(fd, (mode_t)(mode->asked & ~mode->umask)) == 0;
 }
 
-int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnamed, int ownerKept)
+int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnamed, int ownerKept,
+                   const t_new_mode* mode)
 {
     struct stat previous;
     int fd = fileno(f);
@@ -61,10 +63,10 @@ int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnam
     if (!exists && errno != ENOENT)
         return 0;
     if (!exists || !S_ISREG(previous.st_mode))
-        return unnamed || giveNewFileMode(fd, folder);
+        return unnamed || giveNewFileMode(fd, folder, mode);
     // setuid and setgid belong to the owner and group that were kept.
-    mode_t mode = previous.st_mode & (ownerKept ? 07777 : 01777);
-    return dropAccessList(fd) && fchmod(fd, mode) == 0 &&
+    mode_t kept = previous.st_mode & (ownerKept ? 07777 : 01777);
+    return dropAccessList(fd) && fchmod(fd, kept) == 0 &&
            carryExtendedAttributes(fd, folder, older);
 }
 
