@@ -9,6 +9,7 @@
 #include <cwctype>
 #include <fcntl.h>
 #include <io.h>
+#include <aclapi.h>
 
 void keepStandardDescriptors()
 {
@@ -30,16 +31,13 @@ static int namesStream(const char* path)
     return strchr(rest, ':') != NULL;
 }
 
-// Only what a path names by its handle tells a device apart on Windows.
-int fileKind(const char*)
-{
-    return KIND_UNKNOWN;
-}
-
-FILE* openForReading(const char* path)
+// Only what a path names by its handle tells a device apart on Windows: the
+// kind is known once the file is open.
+FILE* openForReading(const char* path, t_file_kind* kind)
 {
     wchar_t wide[WIDE_PATH];
 
+    *kind = KIND_UNKNOWN;
     return !namesStream(path) && widePath(path, wide) ? _wfopen(wide, L"rb") : NULL;
 }
 
@@ -140,6 +138,7 @@ int regularFileState(FILE* f, t_file_state* state)
     state->size = (uint64_t)size.QuadPart;
     state->changed = times.ChangeTime.QuadPart;
     state->written = times.LastWriteTime.QuadPart;   // FAT keeps no change time
+    state->mode = 0666;
     return 1;
 }
 
@@ -149,6 +148,32 @@ int isFolder(FILE* f)
 
     return GetFileInformationByHandle(streamHandle(f), &info) != 0 &&
            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The file's owner is the runner, or the group Windows makes an
+// administrator's files owned by.
+bool ownedByRunner(FILE* f)
+{
+    PSID owner = NULL;
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    HANDLE token;
+    DWORD size;
+    alignas(TOKEN_USER) unsigned char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    alignas(TOKEN_OWNER) unsigned char usual[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE];
+
+    if (GetSecurityInfo(streamHandle(f), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, NULL,
+                        NULL, NULL, &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool ours = false;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        ours = (GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+                EqualSid(owner, ((TOKEN_USER*)user)->User.Sid)) ||
+               (GetTokenInformation(token, TokenOwner, usual, sizeof usual, &size) &&
+                EqualSid(owner, ((TOKEN_OWNER*)usual)->Owner));
+        CloseHandle(token);
+    }
+    LocalFree(descriptor);
+    return ours;
 }
 
 int fileIdentity(FILE* f, t_file_identity* identity)
@@ -170,27 +195,11 @@ int pathIsFile(const char* path, const t_file_identity* file)
     return pathIdentity(path, &identity) && sameIdentity(&identity, file);
 }
 
-// NUL and CON are devices, though the C runtime's stat may not say so.
-int isSpecialFile(const char* path)
-{
-    wchar_t wide[WIDE_PATH];
-    HANDLE file = widePath(path, wide) ? openExisting(wide) : INVALID_HANDLE_VALUE;
-    BY_HANDLE_FILE_INFORMATION info;
-
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    int special = GetFileType(file) != FILE_TYPE_DISK ||
-                  (GetFileInformationByHandle(file, &info) &&
-                   (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
-    CloseHandle(file);
-    return special;
-}
-
-FILE* openForWriting(const char* path)
+FILE* openForWriting(const t_folder* folder, const char* name)
 {
     wchar_t wide[WIDE_PATH];
 
-    return widePath(path, wide) ? openStream(wide, CREATE_ALWAYS) : NULL;
+    return widePlaced(folder, name, wide) ? openStream(wide, CREATE_ALWAYS) : NULL;
 }
 
 // Standard output is the one descriptor a path leads to here.
@@ -210,47 +219,99 @@ FILE* openDescriptor(int held)
 }
 
 // Only a link is resolved; the system names its file in full.
-int resolveLinks(const char* path, char* resolved, size_t size)
+static bool resolveLinks(const char* path, char* resolved, size_t size)
 {
     DWORD attributes = fileAttributes(path);
     wchar_t wide[WIDE_PATH];
 
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         if (strlen(path) >= size)
-            return 0;
+            return false;
         strcpy(resolved, path);
-        return 1;
+        return true;
     }
     HANDLE file = widePath(path, wide) ? openExisting(wide) : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE)
-        return 0;
+        return false;
     DWORD length = GetFinalPathNameByHandleW(file, wide, WIDE_PATH, FILE_NAME_NORMALIZED);
     CloseHandle(file);
     return length > 0 && length < WIDE_PATH &&
            WideCharToMultiByte(CP_UTF8, 0, wide, -1, resolved, (int)size, NULL, NULL) > 0;
 }
 
-int openFolder(const char* path, t_folder* folder)
+static bool setFolder(t_folder* folder, const char* path, size_t length)
 {
-    size_t length = (size_t)(baseName(path) - path);
-
+    folder->fd = -1;
     if (length >= sizeof folder->path)
-        return 0;
+        return false;
     memcpy(folder->path, path, length);
     folder->path[length] = '\0';
-    folder->fd = -1;
-    return 1;
+    return true;
+}
+
+// Windows has no sticky folders: only a link at the end is followed here,
+// the system following the others.
+t_walk walkPath(const char* path, int way, t_folder* folder, char* name, size_t size)
+{
+    char resolved[PATH_BUFFER];
+
+    if (!(way & WALK_FOLLOW_LAST) ? strlen(path) >= sizeof resolved
+                                  : !resolveLinks(path, resolved, sizeof resolved))
+        return WALK_FAILED;
+    if (!(way & WALK_FOLLOW_LAST))
+        strcpy(resolved, path);
+    const char* last = baseName(resolved);
+    if (!setFolder(folder, resolved, (size_t)(last - resolved)) || strlen(last) + 2 > size)
+        return WALK_FAILED;
+    strcpy(name, *last == '\0' ? "." : last);
+    if ((way & WALK_MAKE_FOLDERS) && folder->path[0] != '\0' && !makeFolders(folder->path))
+        return WALK_FAILED;
+    return WALK_DONE;
+}
+
+t_walk openFolderPath(const char* path, int way, t_folder* folder)
+{
+    size_t length = strlen(path);
+
+    if (!setFolder(folder, path, length) || length + 2 > sizeof folder->path)
+        return WALK_FAILED;
+    if (length > 0 && *baseName(path) != '\0')
+        strcat(folder->path, "\\");
+    bool made = (way & WALK_MAKE_FOLDERS) ? makeFolders(path) : isFolderPath(path);
+    return made ? WALK_DONE : WALK_FAILED;
 }
 
 void closeFolder(t_folder*)
 {
 }
 
-int identityInFolder(const t_folder* folder, const char* name, t_file_identity* identity)
+// A device is known by its handle's type (NUL has no attributes to read); a
+// link is judged as itself.
+void judgeEntry(const t_folder* folder, const char* name, t_entry* entry)
 {
     wchar_t wide[WIDE_PATH];
+    WIN32_FILE_ATTRIBUTE_DATA data;
 
-    return widePlaced(folder, name, wide) && wideIdentity(wide, identity);
+    *entry = {};
+    entry->trusted = true;
+    entry->kind = ENTRY_UNKNOWN;
+    if (!widePlaced(folder, name, wide))
+        return;
+    if (GetFileAttributesExW(wide, GetFileExInfoStandard, &data)) {
+        entry->size = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            entry->kind = ENTRY_LINK;
+        else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            entry->kind = ENTRY_FOLDER;
+    } else if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND) {
+        entry->kind = ENTRY_NONE;
+    }
+    HANDLE file = entry->kind == ENTRY_UNKNOWN ? openExisting(wide) : INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE) {
+        entry->kind = GetFileType(file) == FILE_TYPE_DISK ? ENTRY_REGULAR : ENTRY_SPECIAL;
+        handleIdentity(file, &entry->identity);
+        CloseHandle(file);
+    }
 }
 
 int mayReplace(const t_folder* folder, const char* name)

@@ -83,7 +83,12 @@ FILE* openStream(const wchar_t* wide, DWORD disposition)
     return stream;
 }
 
-FILE* createUnnamed(const t_folder*)
+uint32_t creationMask()
+{
+    return 0;
+}
+
+FILE* createUnnamed(const t_folder*, const t_new_mode*)
 {
     errno = EOPNOTSUPP;
     return NULL;
@@ -245,7 +250,8 @@ int giveOwner(FILE*, const t_folder*, const char*, int* ownerKept)
 
 // What a replaced output had, it keeps: its access list, its named streams and
 // its attributes. A new output gets what any new file in its folder gets.
-int giveAttributes(FILE* f, const t_folder* folder, const char* older, int, int)
+int giveAttributes(FILE* f, const t_folder* folder, const char* older, int, int,
+                   const t_new_mode*)
 {
     HANDLE file = streamHandle(f);
     wchar_t wide[WIDE_PATH];
@@ -295,12 +301,17 @@ static int renameFailure(DWORD error)
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? ENOSPC : EIO;
 }
 
+// The rename's tries: an antivirus or a sync tool may hold the older output
+// for a moment.
+constexpr int RENAME_TRIES = 20;
+constexpr DWORD RENAME_PAUSE_MS = 50;
+
 // The new file is renamed by its own handle, and only in the moment before is
 // it made visible and its mark for deletion lifted; a refused attempt gives
 // both back before the wait, so that a kill at any moment, waiting included,
-// leaves nothing of it. An antivirus or a sync tool may hold the older output
-// for a moment: the rename is tried again for up to a second.
-int replaceInFolder(const t_folder* folder, t_kept kept, const char*, const char* to)
+// leaves nothing of it. Where it replaces, the rename is tried again for up to
+// a second; where it may not, something standing at the name is EEXIST.
+static int renameByHandle(const t_folder* folder, t_kept kept, const char* to, bool replacing)
 {
     alignas(FILE_RENAME_INFO) unsigned char buffer[sizeof(FILE_RENAME_INFO) +
                                                    WIDE_PATH * sizeof(wchar_t)] = {};
@@ -315,22 +326,34 @@ int replaceInFolder(const t_folder* folder, t_kept kept, const char*, const char
     DWORD hidden = basic.FileAttributes, older = GetFileAttributesW(rename->FileName);
     DWORD shown = older != INVALID_FILE_ATTRIBUTES && (older & FILE_ATTRIBUTE_HIDDEN)
                   ? hidden : hidden & ~FILE_ATTRIBUTE_HIDDEN;
-    rename->ReplaceIfExists = TRUE;
+    rename->ReplaceIfExists = replacing;
     rename->FileNameLength = (DWORD)(wcslen(rename->FileName) * sizeof(wchar_t));
-    for (int attempt = 0; attempt < 20; attempt++) {
+    for (int attempt = 0; attempt < RENAME_TRIES; attempt++) {
         if (attempt > 0)
-            Sleep(50);
+            Sleep(RENAME_PAUSE_MS);
         if (setAttributes(file, shown) && unmark(file) &&
             SetFileInformationByHandle(file, FileRenameInfo, rename,
                                        sizeof *rename + rename->FileNameLength))
             return 1;
-        errno = renameFailure(GetLastError());
+        DWORD error = GetLastError();
+        errno = !replacing && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+                ? EEXIST : renameFailure(error);
         markForDeletion(file, TRUE);
         setAttributes(file, hidden);
-        if (errno != EACCES)
+        if (errno != EACCES || !replacing)
             return 0;
     }
     return 0;
+}
+
+int replaceInFolder(const t_folder* folder, t_kept kept, const char*, const char* to)
+{
+    return renameByHandle(folder, kept, to, true);
+}
+
+int renameUnreplacing(const t_folder* folder, t_kept kept, const char*, const char* to)
+{
+    return renameByHandle(folder, kept, to, false);
 }
 
 void removeInFolder(const t_folder* folder, const char* name)
