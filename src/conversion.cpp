@@ -40,9 +40,9 @@ static t_conversion_failure outputFailure(t_output_failure failure)
 
 // Whether the runner's own regular file called name holds exactly what this
 // run would write: its size, and its header block byte for byte.
-static bool holdsThisConversion(t_conversion* job)
+static bool holdsThisConversion(t_conversion* job, const t_folder* folder)
 {
-    FILE* standing = openInFolder(job->folder, job->name);
+    FILE* standing = openInFolder(folder, job->name);
     t_file_state state;
     bool same = standing != NULL && regularFileState(standing, &state) &&
                 ownedByRunner(standing) &&
@@ -57,17 +57,17 @@ static bool holdsThisConversion(t_conversion* job)
 
 // An output that stands and is not to be replaced is skipped only where it is
 // this run's own conversion of the picture; anything else there is a failure.
-static t_conversion_result judgeStanding(t_conversion* job)
+static t_conversion_result judgeStanding(t_conversion* job, const t_folder* folder)
 {
     composeHeader(&job->input.header, job->inp, job->isoDate, job->block);
-    if (!holdsThisConversion(job))
+    if (!holdsThisConversion(job, folder))
         return failConversion(job, FAILED_OUTPUT_FOREIGN);
     closeInput(&job->input);
     discardOutput(&job->output);
     return CONVERSION_SKIPPED;
 }
 
-static bool openTheOutput(t_conversion* job)
+static bool openTheOutput(t_conversion* job, const t_folder* folder)
 {
     t_input* input = &job->input;
     uint64_t size = fitsSize(sampleCount(&input->header));
@@ -77,7 +77,7 @@ static bool openTheOutput(t_conversion* job)
 
     if (job->folder == NULL)
         return openOutput(&job->output, job->out, size, &input->identity, &mode, job->outBuffer);
-    return openOutputIn(&job->output, job->folder, job->name, job->replacing, size,
+    return openOutputIn(&job->output, folder, job->name, job->replacing, size,
                         &input->identity, &mode, job->outBuffer);
 }
 
@@ -115,18 +115,21 @@ static t_conversion_result writeData(t_conversion* job)
 t_conversion_result convertPicture(t_conversion* job)
 {
     t_input* input = &job->input;
+    const t_folder* folder = job->folder != NULL ? standingFolder(job->folder) : NULL;
     t_entry standing = {};
 
-    if (job->folder != NULL) {
-        judgeEntry(job->folder, job->name, &standing);
+    if (folder != NULL) {
+        judgeEntry(folder, job->name, &standing);
         if (standing.kind == ENTRY_FOLDER)
             return failConversion(job, FAILED_OUTPUT_IS_FOLDER);
     }
     if (!openInput(input, job->inp, job->inBuffer))
         return failConversion(job, inputFailure(input->verdict));
     if (standing.kind != ENTRY_NONE && !job->replacing)
-        return judgeStanding(job);
-    if (!openTheOutput(job))
+        return judgeStanding(job, folder);
+    if (job->folder != NULL && folder == NULL && (folder = madeFolder(job->folder)) == NULL)
+        return failConversion(job, FAILED_OUTPUT_FOLDER);
+    if (!openTheOutput(job, folder))
         return failConversion(job, outputFailure(job->output.failure));
     composeHeader(&input->header, job->inp, job->isoDate, job->block);
     if (!writeBlock(job)) {
@@ -141,7 +144,7 @@ t_conversion_result convertPicture(t_conversion* job)
     if (!commitOutput(&job->output)) {
         // Something came to a free name meanwhile: judged as if it stood before.
         if (job->output.failure == OUTPUT_TAKEN)
-            return judgeStanding(job);
+            return judgeStanding(job, folder);
         return failConversion(job, outputFailure(job->output.failure));
     }
     closeInput(input);

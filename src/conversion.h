@@ -15,6 +15,7 @@ enum t_conversion_failure {
     FAILED_OUTPUT_OPEN, FAILED_OUTPUT_WRITE, FAILED_OUTPUT_IS_INPUT, FAILED_OUTPUT_IS_PICTURE,
     FAILED_OUTPUT_IS_FOLDER,
     FAILED_OUTPUT_FOREIGN,   // what stands at the name is no conversion of this run's
+    FAILED_OUTPUT_FOLDER,    // the night's folder is neither held nor made
     FAILED_INTERRUPTED       // asked to stop (deferInterrupts)
 };
 
@@ -23,14 +24,15 @@ enum t_conversion_result { CONVERSION_DONE, CONVERSION_SKIPPED, CONVERSION_FAILE
 // The caller's: what to convert, and the room the conversion works in (about
 // half a MiB, so not for the stack). All zero but what to convert is a
 // conversion not yet run. The output is either the path out, followed as
-// torvan follows it, or the entry called name in folder, never followed:
+// torvan follows it, or the entry called name in the night's folder (made
+// only once an output is to be written there), never followed:
 // where something stands there, it is replaced only where replacing says,
 // and otherwise the conversion is skipped when it is a whole conversion of
 // this run's own, made by the runner.
 struct t_conversion {
     const char* inp;
     const char* out;              // the output's path, as messages name it
-    const t_folder* folder;       // NULL for torvan's path
+    t_output_folder* folder;      // NULL for torvan's path
     const char* name;
     bool replacing;
     bool isoDate;                 // DATE-OBS in the FITS standard's form

@@ -96,6 +96,8 @@ int testHeader(const t_kvr_header* header)
 
 t_input_verdict judgeHeader(const t_kvr_header* header, uint64_t size)
 {
+    if (!isKvrMagic(header->tri, KVR_MAGIC_LENGTH))
+        return INPUT_NOT_KVR;
     if (!testHeader(header))
         return INPUT_BROKEN_RULES;
     return sizeMatches(header, size) ? INPUT_CONVERTS : INPUT_WRONG_SIZE;

@@ -23,8 +23,9 @@ struct t_header_rule {
 enum t_input_verdict {
     INPUT_UNOPENED,
     INPUT_FOREIGN_LINK,   // a link on the way that the kernel's rule forbids following
-    INPUT_FOLDER, INPUT_SPECIAL, INPUT_UNREADABLE, INPUT_BROKEN_RULES, INPUT_WRONG_SIZE,
-    INPUT_CONVERTS
+    INPUT_FOLDER, INPUT_SPECIAL, INPUT_UNREADABLE,
+    INPUT_NOT_KVR,        // read in full, but no KVR picture: nothing of it is shown
+    INPUT_BROKEN_RULES, INPUT_WRONG_SIZE, INPUT_CONVERTS
 };
 
 // The record of the KVR_HEADER_SIZE bytes at the start of a file.

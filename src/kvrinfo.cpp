@@ -22,8 +22,9 @@ static void printHelp()
     printText(stdout, "  Radek na soubor: `OK sirka x vyska, cas porizeni', nebo `CHYBA' a proc.\n");
     printText(stdout, "  [-p]: vypise i kazde pole hlavicky s jeho pravidlem\n");
     printText(stdout, "  [-t]: pole oddelena tabulatorem: verdikt, sirka, vyska, cas, proc, jmeno\n");
-    printText(stdout, "  [-h]: tato napoveda\n");
-    printText(stdout, "  Navratova hodnota 0, kdyz TORVAN prevede kazdy soubor, jinak 1.\n\n");
+    printText(stdout, "  [-h, --help]: tato napoveda; [--version]: verze\n");
+    printText(stdout, "  Slozka bez obrazku KVR je chyba. Navratova hodnota 0, kdyz TORVAN prevede\n"
+                      "  kazdy soubor, 1 jinak, 2 pri chybe prikazove radky.\n\n");
 }
 
 static void printFields(const t_kvr_header* header)
@@ -85,31 +86,83 @@ static void printTabbed(const char* path, const t_input* input)
     printText(stdout, "\n");
 }
 
-// Judges the picture as the converter does and says so: 1 when it converts.
+// What a program prints of one file: its form and what it adds.
+struct t_form {
+    bool listFields;
+    bool tabbed;
+};
+
+// Judges the picture as the converter does and says so: true when it converts.
 // A folder that cannot be listed is a file that cannot be opened.
-static int describePicture(const char* path, int listable, int listFields, int tabbed)
+static bool describePicture(const char* path, bool listable, const t_form* form)
 {
     char name[PATH_BUFFER], words[VERDICT_TEXT_SIZE];
     t_input input = {};
-    int converts = listable && openInput(&input, path, NULL);
+    bool converts = listable && openInput(&input, path, NULL);
 
     closeInput(&input);
-    if (tabbed) {
+    if (form->tabbed) {
         printTabbed(path, &input);
         return converts;
     }
     lineSafe(path, name, sizeof name);
     verdictText(&input, words, sizeof words);
     printText(stdout, "%s: %s%s\n", name, converts ? "" : "CHYBA ", words);
-    if (listFields && input.verdict >= INPUT_BROKEN_RULES)
+    if (form->listFields && input.verdict >= INPUT_BROKEN_RULES)
         printFields(&input.header);
     return converts;
+}
+
+// A source that gave no picture is a failure of its own.
+static void describeNothing(const char* source, bool subfolders, const t_form* form)
+{
+    char name[PATH_BUFFER];
+    const char* cause = subfolders ? "zadny obrazek KVR; podslozky se neprohledavaji"
+                                   : "zadny obrazek KVR";
+
+    if (form->tabbed) {
+        printText(stdout, "CHYBA\t\t\t\t%s\t", cause);
+        printField(source);
+        printText(stdout, "\n");
+        return;
+    }
+    lineSafe(source, name, sizeof name);
+    printText(stdout, "%s: CHYBA %s\n", name, cause);
+}
+
+static bool describeSource(const char* source, const t_form* form)
+{
+    std::vector<std::string> pictures;
+    bool subfolders = false, all = true;
+    t_source_found found = collectPictures(source, &pictures, &subfolders);
+
+    if (found == SOURCE_NOTHING) {
+        describeNothing(source, subfolders, form);
+        return false;
+    }
+    if (found == SOURCE_UNLISTABLE)
+        pictures.push_back(source);
+    for (const std::string& picture : pictures)
+        all = describePicture(picture.c_str(), found == SOURCE_PICTURES, form) && all;
+    return all;
+}
+
+static int refuse(const char* message, const char* argument)
+{
+    char shown[PATH_BUFFER];
+
+    lineSafe(argument, shown, sizeof shown);
+    printText(stdout, message, shown);
+    printHelp();
+    return 2;
 }
 
 // Options come first; -- ends them, so that a file may be called -p.
 int main(int argc, char* argv[])
 {
-    int listFields = 0, tabbed = 0, allConvert = 1, i = 1;
+    t_form form = {};
+    bool allConvert = true;
+    int i = 1;
 
     utf8Arguments(&argc, &argv);
     for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; i++) {
@@ -117,34 +170,25 @@ int main(int argc, char* argv[])
             i++;
             break;
         }
-        if (strcmp(argv[i], "-h") == 0) {
+        if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
             printHelp();
-            return 0;
+            return fflush(stdout) == 0 ? 0 : 1;
         }
-        if (strcmp(argv[i], "-p") == 0) {
-            listFields = 1;
-        } else if (strcmp(argv[i], "-t") == 0) {
-            tabbed = 1;
-        } else {
-            printText(stdout, "* Neznamy argument `%s'!\n\n", argv[i]);
-            printHelp();
-            return 1;
+        if (strcmp(argv[i], "--version") == 0) {
+            printText(stdout, "kvrinfo (TORVAN) %s\n", TORVAN_VERSION);
+            return fflush(stdout) == 0 ? 0 : 1;
         }
+        if (strcmp(argv[i], "-p") == 0)
+            form.listFields = true;
+        else if (strcmp(argv[i], "-t") == 0)
+            form.tabbed = true;
+        else
+            return refuse("* Neznamy argument `%s'!\n\n", argv[i]);
     }
-    if (i == argc) {
-        printText(stdout, "* Nedostatecny pocet argumentu!\n\n");
-        printHelp();
-        return 1;
-    }
-    for (; i < argc; i++) {
-        std::vector<std::string> pictures;
-        int listable = collectPictures(argv[i], &pictures);
-        if (!listable)
-            pictures.push_back(argv[i]);
-        for (const std::string& picture : pictures)
-            if (!describePicture(picture.c_str(), listable, listFields, tabbed))
-                allConvert = 0;
-    }
+    if (i == argc)
+        return refuse("* Nedostatecny pocet argumentu!%s\n\n", "");
+    for (; i < argc; i++)
+        allConvert = describeSource(argv[i], &form) && allConvert;
     // The report is the result: one that did not reach its reader is a failure.
     return allConvert && fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;
 }

@@ -3,45 +3,121 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <set>
 
+#include "input_file.h"
 #include "os/system.h"
 
-static int endsInKvr(const std::string& path)
+static bool endsInKvr(const std::string& name)
 {
-    const char* name = baseName(path.c_str());
-    size_t length = strlen(name);
+    size_t length = name.size();
 
     return length > 4 && name[length - 4] == '.' && tolower((unsigned char)name[length - 3]) == 'k' &&
            tolower((unsigned char)name[length - 2]) == 'v' &&
            tolower((unsigned char)name[length - 1]) == 'r';
 }
 
-int collectPictures(const char* source, std::vector<std::string>* pictures)
+// A folder that ends in a separator of this system takes no other.
+static std::string joinPath(const std::string& folder, const std::string& name)
 {
-    std::vector<std::string> found;
-
-    if (!isFolderPath(source))
-        return expandWildcards(source, pictures);
-    if (!listFolder(source, &found))
-        return 0;
-    found.erase(std::remove_if(found.begin(), found.end(),
-                               [](const std::string& path) { return !endsInKvr(path); }),
-                found.end());
-    std::sort(found.begin(), found.end());
-    pictures->insert(pictures->end(), found.begin(), found.end());
-    return 1;
+    return *baseName(folder.c_str()) == '\0' ? folder + name : folder + FOLDER_SEPARATOR + name;
 }
 
-std::string outputPath(const std::string& folder, const std::string& picture)
+t_source_found collectPictures(const char* source, std::vector<std::string>* pictures,
+                               bool* subfolders)
+{
+    std::vector<std::string> files, folders;
+    size_t before = pictures->size();
+
+    if (!isFolderPath(source)) {
+        expandWildcards(source, pictures);
+        return pictures->size() > before ? SOURCE_PICTURES : SOURCE_NOTHING;
+    }
+    if (!listFolder(source, &files, &folders))
+        return SOURCE_UNLISTABLE;
+    std::sort(files.begin(), files.end());
+    for (const std::string& name : files)
+        if (endsInKvr(name))
+            pictures->push_back(joinPath(source, name));
+    *subfolders = *subfolders || !folders.empty();
+    return pictures->size() > before ? SOURCE_PICTURES : SOURCE_NOTHING;
+}
+
+// The picture's name with the last extension, if any, replaced by .fit.
+static std::string outputName(const std::string& picture)
 {
     std::string name = baseName(picture.c_str());
     size_t dot = name.rfind('.');
 
     if (dot != std::string::npos && dot > 0)
         name.erase(dot);
-    // A folder that ends in a separator of this system takes no other.
-    std::string joined = folder;
-    if (*baseName(folder.c_str()) != '\0')
-        joined += '/';
-    return joined + name + ".fit";
+    return name + ".fit";
+}
+
+static bool converts(const std::string& source)
+{
+    t_input input = {};
+    bool converting = openInput(&input, source.c_str(), NULL);
+
+    closeInput(&input);
+    return converting;
+}
+
+// Each picture of a run of names that fold alike names the next one of them
+// that converts; one that does not convert clashes with none and fails for
+// what it is.
+static void markClashes(std::vector<t_picture>* pictures, const std::vector<size_t>& alike)
+{
+    std::vector<size_t> converting;
+
+    for (size_t i : alike)
+        if (converts((*pictures)[i].source))
+            converting.push_back(i);
+    for (size_t k = 0; converting.size() > 1 && k < converting.size(); k++)
+        (*pictures)[converting[k]].clash =
+            (*pictures)[converting[(k + 1) % converting.size()]].source.c_str();
+}
+
+// Sorted by the folded name, outputs that clash stand side by side: a night of
+// thousands takes no longer to check than to list, and only the few alike are
+// opened.
+static void findClashes(std::vector<t_picture>* pictures)
+{
+    std::vector<std::pair<std::string, size_t>> folded;
+
+    for (size_t i = 0; i < pictures->size(); i++) {
+        std::string name = (*pictures)[i].output;
+        for (char& c : name)
+            c = (char)tolower((unsigned char)c);
+        folded.emplace_back(name, i);
+    }
+    std::sort(folded.begin(), folded.end());
+    for (size_t k = 0, end; k < folded.size(); k = end) {
+        std::vector<size_t> alike;
+        for (end = k; end < folded.size() && folded[end].first == folded[k].first; end++)
+            alike.push_back(folded[end].second);
+        if (alike.size() > 1)
+            markClashes(pictures, alike);
+    }
+}
+
+void planNight(const std::vector<const char*>& sources, const char* folder, t_night_plan* plan)
+{
+    std::vector<std::string> found;
+    std::set<std::string> taken;
+
+    for (const char* source : sources) {
+        bool subfolders = false;
+        t_source_found gave = collectPictures(source, &found, &subfolders);
+        if (gave != SOURCE_PICTURES)
+            plan->notes.push_back({source, gave, subfolders});
+    }
+    for (const std::string& source : found) {
+        if (!taken.insert(source).second)
+            continue;
+        std::string output = joinPath(folder, outputName(source));
+        size_t name = output.size() - strlen(baseName(output.c_str()));
+        plan->pictures.push_back({source, output, name, NULL});
+    }
+    findClashes(&plan->pictures);
 }

@@ -1,17 +1,45 @@
-// The pictures a command names, as kvrinfo and kvr2fits take them: a file as
-// it is, a folder as every regular file in it whose name ends in .kvr in any
-// case (not its subfolders), sorted by name; on Windows a name with * or ?
-// as the files it matches.
+// The night a command names, as kvrinfo and kvr2fits take it: its pictures,
+// each once, their outputs' names, the outputs that would clash, and the
+// sources that gave no picture. A source is a file as it is, a folder as every
+// file in it whose name ends in .kvr in any case (not its subfolders), sorted
+// by name; on Windows a name with * or ? as the files it matches.
 #ifndef TORVAN_NIGHT_H
 #define TORVAN_NIGHT_H
 
 #include <string>
 #include <vector>
 
-// Adds the pictures of one source; 0 where a folder cannot be listed.
-int collectPictures(const char* source, std::vector<std::string>* pictures);
-// The output for a picture in folder: its name with the last extension, if
-// any, replaced by .fit.
-std::string outputPath(const std::string& folder, const std::string& picture);
+// What a source gave.
+enum t_source_found { SOURCE_PICTURES, SOURCE_NOTHING, SOURCE_UNLISTABLE };
+
+// Adds the pictures of one source; subfolders tells whether a folder among
+// it has folders, which are not searched.
+t_source_found collectPictures(const char* source, std::vector<std::string>* pictures,
+                               bool* subfolders);
+
+// One picture of the night and where it goes.
+struct t_picture {
+    std::string source;       // the source folder as given, then the file's name
+    std::string output;       // the output folder as given, then the output's name
+    size_t name;              // where the output's name starts in output
+    const char* clash;        // another picture that converts to the same output, or NULL
+};
+
+// A source that gave no picture.
+struct t_source_note {
+    const char* operand;
+    t_source_found found;
+    bool subfolders;
+};
+
+struct t_night_plan {
+    std::vector<t_picture> pictures;
+    std::vector<t_source_note> notes;
+};
+
+// The pictures of every source, each once, with their outputs in folder. Two
+// pictures clash where both convert and their outputs' names are one as FAT
+// and Windows compare them (F0001.fit is f0001.fit).
+void planNight(const std::vector<const char*>& sources, const char* folder, t_night_plan* plan);
 
 #endif

@@ -218,3 +218,40 @@ void discardOutput(t_output* output)
         closeFolder(&output->ownFolder);
     output->held = false;
 }
+
+static void holdFolder(t_output_folder* folder, int way)
+{
+    folder->failure = openFolderPath(folder->path, way | WALK_OWN_FOLDERS, &folder->folder);
+    folder->cause = errno;
+    folder->state = folder->failure == WALK_DONE ? FOLDER_HELD
+                  : folder->failure == WALK_FAILED && folder->cause == ENOENT ? FOLDER_MISSING
+                  : FOLDER_FAILED;
+}
+
+void openOutputFolder(t_output_folder* folder)
+{
+    std::lock_guard<std::mutex> hold(*folder->lock);
+    holdFolder(folder, WALK_FOLLOW_LAST);
+}
+
+const t_folder* standingFolder(t_output_folder* folder)
+{
+    std::lock_guard<std::mutex> hold(*folder->lock);
+    return folder->state == FOLDER_HELD ? &folder->folder : NULL;
+}
+
+const t_folder* madeFolder(t_output_folder* folder)
+{
+    std::lock_guard<std::mutex> hold(*folder->lock);
+    if (folder->state == FOLDER_MISSING)
+        holdFolder(folder, WALK_FOLLOW_LAST | WALK_MAKE_FOLDERS);
+    return folder->state == FOLDER_HELD ? &folder->folder : NULL;
+}
+
+void closeOutputFolder(t_output_folder* folder)
+{
+    std::lock_guard<std::mutex> hold(*folder->lock);
+    if (folder->state == FOLDER_HELD)
+        closeFolder(&folder->folder);
+    folder->state = FOLDER_MISSING;
+}

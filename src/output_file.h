@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 
 #include "defs.h"
 #include "os/system.h"
@@ -51,6 +52,28 @@ struct t_output {
     const char* name;              // the output's name in folder
     t_replacement replacement;
 };
+
+// A folder that a night's outputs are written into: opened at the start where
+// it stands, made only when the first output is to be written in it. Every
+// call takes lock, shared by the night's folders.
+enum t_folder_state { FOLDER_MISSING, FOLDER_HELD, FOLDER_FAILED };
+struct t_output_folder {
+    const char* path;
+    std::mutex* lock;
+    t_folder_state state;
+    t_walk failure;               // why it is neither held nor to be made
+    int cause;                    // its errno
+    t_folder folder;
+};
+
+// Opens the folder where it stands; one of another user in a shared folder,
+// or reached through her link, is refused.
+void openOutputFolder(t_output_folder* folder);
+// The folder where it stands; NULL where it does not (yet).
+const t_folder* standingFolder(t_output_folder* folder);
+// The folder, made now where missing; NULL where it cannot be.
+const t_folder* madeFolder(t_output_folder* folder);
+void closeOutputFolder(t_output_folder* folder);
 
 // Opens the output path out as torvan does for a picture of size bytes read
 // from the file input, writing through buffer (STREAM_BUFFER bytes).

@@ -1,5 +1,6 @@
 #include "verdict_text.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -47,19 +48,13 @@ void ruleText(t_text* text, const t_header_rule* rule, const t_kvr_header* heade
         appendText(text, " (povoleno %" PRId32 " az %" PRId32 ")", rule->low, rule->high);
 }
 
-// The broken rules, or the first alone when it is the magic: then the file
-// is no KVR picture at all and the rest says nothing.
+// Every broken rule.
 static void brokenRulesText(t_text* text, const t_kvr_header* header)
 {
     int count;
     const t_header_rule* rules = headerRules(&count);
     const char* separator = "";
 
-    if (!ruleHolds(&rules[0], header)) {
-        appendText(text, "neni obrazek KVR: ");
-        ruleText(text, &rules[0], header);
-        return;
-    }
     for (int i = 0; i < count; i++) {
         if (ruleHolds(&rules[i], header))
             continue;
@@ -90,6 +85,10 @@ void causeText(t_text* text, const t_input* input)
         else
             appendText(text, "nelze cist");
         break;
+    // A file that may be anyone's secret, reached through a path of another
+    // user's: not one of its bytes is shown.
+    case INPUT_NOT_KVR: appendText(text, "neni obrazek KVR"); break;
+    case INPUT_FOREIGN_LINK: appendText(text, "odkaz jineho uzivatele ve sdilene slozce"); break;
     case INPUT_BROKEN_RULES: brokenRulesText(text, &input->header); break;
     case INPUT_WRONG_SIZE: sizesText(text, &input->header, input->state.size); break;
     default: break;
@@ -102,4 +101,57 @@ void convertibleText(t_text* text, const t_kvr_header* h)
                " %02" PRId32 ":%02" PRId32 ":%02" PRId32 ".%03" PRId32,
                h->ruva_width, h->ruva_height, h->day, h->month, h->year, h->hour, h->minute,
                h->second, h->ssecond);
+}
+
+void failureText(t_text* text, const t_conversion* job)
+{
+    char out[PATH_BUFFER];
+
+    lineSafe(job->out, out, sizeof out);
+    switch (job->failure) {
+    case FAILED_OUTPUT_OPEN: appendText(text, "vystup `%s' nelze otevrit", out); break;
+    case FAILED_OUTPUT_WRITE: appendText(text, "do vystupu `%s' nelze zapisovat", out); break;
+    case FAILED_OUTPUT_IS_INPUT: appendText(text, "vystup `%s' je totozny se vstupem", out); break;
+    case FAILED_OUTPUT_IS_PICTURE:
+        appendText(text, "vystup `%s' je obrazek KVR a nebude prepsan", out);
+        break;
+    case FAILED_OUTPUT_IS_FOLDER: appendText(text, "vystup `%s' je slozka", out); break;
+    case FAILED_OUTPUT_FOREIGN:
+        appendText(text, "vystup `%s' existuje a neni prevodem tohoto snimku (-f jej nahradi)",
+                   out);
+        break;
+    default:
+        if (job->input.verdict == INPUT_CONVERTS)   // it changed, or failed, while read
+            appendText(text, "nelze cist");
+        else
+            causeText(text, &job->input);
+        break;
+    }
+}
+
+static bool isUnwritable(int cause)
+{
+    return cause == EACCES || cause == EPERM || cause == EROFS;
+}
+
+bool folderFailureText(t_text* text, const t_conversion* job, const char* folder)
+{
+    const t_output_folder* night = job->folder;
+    int cause = job->failure == FAILED_OUTPUT_FOLDER ? night->cause : job->output.cause;
+    bool output = job->failure == FAILED_OUTPUT_OPEN || job->failure == FAILED_OUTPUT_WRITE;
+
+    if (job->failure == FAILED_OUTPUT_FOLDER && night->failure == WALK_FOREIGN_FOLDER)
+        appendText(text, "slozka `%s' patri jinemu uzivateli", folder);
+    else if (job->failure == FAILED_OUTPUT_FOLDER && night->failure == WALK_FOREIGN_LINK)
+        appendText(text, "slozka `%s' vede pres odkaz jineho uzivatele", folder);
+    else if ((output || job->failure == FAILED_OUTPUT_FOLDER) && isMediumFull(cause))
+        appendText(text, "do slozky `%s' nelze zapisovat: disk je plny", folder);
+    else if ((output && (job->output.failure == OUTPUT_FOLDER_REFUSED || cause == EROFS)) ||
+             (job->failure == FAILED_OUTPUT_FOLDER && isUnwritable(cause)))
+        appendText(text, "slozka `%s' neni zapisovatelna", folder);
+    else if (job->failure == FAILED_OUTPUT_FOLDER)
+        appendText(text, "slozku `%s' nelze vytvorit", folder);
+    else
+        return false;
+    return true;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "conversion.h"
 #include "input_file.h"
 #include "kvr_header.h"
 
@@ -25,5 +26,12 @@ void ruleText(t_text* text, const t_header_rule* rule, const t_kvr_header* heade
 void causeText(t_text* text, const t_input* input);
 // OK, the size and the capture time of a picture that converts.
 void convertibleText(t_text* text, const t_kvr_header* header);
+// Why a night's conversion failed: the input in the words above, the output
+// in its own, named as the job names it.
+void failureText(t_text* text, const t_conversion* job);
+// Whether the job failed for the night's folder, shown as folder, rather than
+// for its picture: a full disk, a folder that takes no file, or one that
+// cannot be made or may not be used; its words then, which stop the night.
+bool folderFailureText(t_text* text, const t_conversion* job, const char* folder);
 
 #endif

@@ -30,8 +30,9 @@ TEST_F(InTempDir, KvrinfoReports)
              "rok 2004 (povoleno cokoli): OK", "mesic 13 (povoleno 1 az 12): CHYBA"})
         fields += "  " + field + "\n";
     expectKvrinfoRows({
-        {"", "* Nedostatecny pocet argumentu!\n\n" + help, 1}, {"-p -h a.kvr", help, 0},
-        {"-x a.kvr", "* Neznamy argument `-x'!\n\n" + help, 1},
+        {"", "* Nedostatecny pocet argumentu!\n\n" + help, 2}, {"-p -h a.kvr", help, 0},
+        {"--help", help, 0}, {"--version", "kvrinfo (TORVAN) 1.2\n", 0},
+        {"-x a.kvr", "* Neznamy argument `-x'!\n\n" + help, 2},
         {"-- -p", "-p: CHYBA nelze otevrit\n", 1}, {"-", "-: CHYBA nelze otevrit\n", 1},
         {"b.kvr -p", broken + "-p: CHYBA nelze otevrit\n", 1}, {"-p b.kvr", fields, 1},
         {"CON", "CON: CHYBA ", 1},

@@ -25,6 +25,15 @@ constexpr bool IS_WINDOWS = false;
 inline bool isRoot() { return geteuid() == 0; }
 #endif
 
+// What the programs put between a folder and a name they join; text with it for each '/'.
+inline const std::string SEP = IS_WINDOWS ? "\\" : "/";
+inline std::string joined(std::string text)
+{
+    for (char& c : text)
+        c = c == '/' ? SEP[0] : c;
+    return text;
+}
+
 // The programs as a shell runs them, where any user may run them.
 extern const std::string PROGRAM, KVRINFO, KVR2FITS;
 inline const std::string BANNER =

@@ -153,6 +153,8 @@ int replaceInFolder(const t_folder* folder, t_kept kept, const char* from, const
 // Renames from to to where nothing stands at to: errno EEXIST where something
 // does, as replaceInFolder's otherwise.
 int renameUnreplacing(const t_folder* folder, t_kept kept, const char* from, const char* to);
+// Whether a failed call's errno says the medium is full (a quota too).
+bool isMediumFull(int error);
 // Safe in a signal handler.
 void removeInFolder(const t_folder* folder, const char* name);
 // Reserves the output's space at once where the system can; a hint only.
@@ -171,19 +173,30 @@ inline int sameIdentity(const t_file_identity* a, const t_file_identity* b)
 
 // ---- Folders
 
-// Whether path leads to a folder.
+// What the program puts between a folder and a name it joins.
+extern const char FOLDER_SEPARATOR;
+// Whether path leads to a folder, every link on the way judged by the
+// kernel's rule.
 int isFolderPath(const char* path);
-// Adds the path of every regular file in the folder at path, in no order.
-int listFolder(const char* path, std::vector<std::string>* names);
+// Adds the names in the folder at path, in no order: of its regular files
+// and of the links in it (to be judged when opened) to files, and of its
+// folders, never of a link to one.
+bool listFolder(const char* path, std::vector<std::string>* files,
+                std::vector<std::string>* folders);
 // Adds the files that a pattern with * or ? matches, sorted, where the shell
-// leaves that to the program (Windows); else, or where nothing matches, the
+// leaves that to the program (Windows; none where nothing matches); else the
 // pattern as it is.
-int expandWildcards(const char* pattern, std::vector<std::string>* paths);
-// Makes the folder at path with every missing parent; 1 when it is a folder then.
-int makeFolders(const char* path);
+void expandWildcards(const char* pattern, std::vector<std::string>* paths);
 int isTerminal(FILE* stream);
-// Whether anything stands at path, a link to nothing included.
-int pathExists(const char* path);
+// The width of the terminal stream is, read at each call; 0 where unknown.
+int terminalWidth(FILE* stream);
+// Whether the run may draw on the terminal stream is: not while it is in the background.
+bool inForeground(FILE* stream);
+// Whether an argument asks for help as the system's own programs do (/? on Windows).
+bool asksForHelp(const char* argument);
+// On Windows, where the run has a console window of its own (a folder
+// dropped onto the program), waits for a key before the window closes.
+void keepConsoleOpen();
 
 // ---- Interrupts: the handlers delete the temporaries that interrupts.h
 // keeps; see there.

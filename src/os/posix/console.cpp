@@ -1,5 +1,7 @@
 // The console on a POSIX system: arguments and text are bytes, UTF-8 or not.
 #include <cstdarg>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "../system.h"
 
@@ -14,4 +16,32 @@ void printText(FILE* stream, const char* format, ...)
     va_start(values, format);
     vfprintf(stream, format, values);
     va_end(values);
+}
+
+int isTerminal(FILE* stream)
+{
+    return isatty(fileno(stream));
+}
+
+int terminalWidth(FILE* stream)
+{
+    struct winsize size;
+
+    return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+// A job in the background may be stopped by SIGTTOU when it writes, or write
+// over the shell's own line.
+bool inForeground(FILE* stream)
+{
+    return tcgetpgrp(fileno(stream)) == getpgrp();
+}
+
+void keepConsoleOpen()
+{
+}
+
+bool asksForHelp(const char*)
+{
+    return false;
 }

@@ -1,65 +1,57 @@
 // Folders on a POSIX system: listed and made; the shell expands wildcards.
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "../system.h"
+#include "posix_files.h"
+
+const char FOLDER_SEPARATOR = '/';
 
 int isFolderPath(const char* path)
 {
-    struct stat info;
+    t_folder folder;
+    bool found = openFolderPath(path, WALK_FOLLOW_LAST, &folder) == WALK_DONE;
 
-    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+    closeFolder(&folder);
+    return found;
 }
 
-int listFolder(const char* path, std::vector<std::string>* names)
+// A link is not followed here, so that no type is tested through another
+// user's link: opening it judges it.
+bool listFolder(const char* path, std::vector<std::string>* files,
+                std::vector<std::string>* folders)
 {
-    DIR* folder = opendir(path);
-    std::string prefix = path;
+    t_folder held;
+    int fd = openFolderPath(path, WALK_FOLLOW_LAST, &held) == WALK_DONE
+             ? openat(held.fd, ".", O_RDONLY | O_DIRECTORY) : -1;
+    DIR* folder = fd >= 0 ? fdopendir(fd) : NULL;
     struct stat info;
 
-    if (folder == NULL)
-        return 0;
-    if (!prefix.empty() && prefix.back() != '/')
-        prefix += '/';
-    for (struct dirent* entry; (entry = readdir(folder)) != NULL;)
-        if (fstatat(dirfd(folder), entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode))
-            names->push_back(prefix + entry->d_name);
+    closeFolder(&held);
+    if (folder == NULL) {
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    for (struct dirent* entry; (entry = readdir(folder)) != NULL;) {
+        const char* name = entry->d_name;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0 ||
+            fstatat(dirfd(folder), name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(info.st_mode))
+            folders->push_back(name);
+        else if (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))
+            files->push_back(name);
+    }
     closedir(folder);
-    return 1;
+    return true;
 }
 
 // The shell has expanded them.
-int expandWildcards(const char* pattern, std::vector<std::string>* paths)
+void expandWildcards(const char* pattern, std::vector<std::string>* paths)
 {
     paths->push_back(pattern);
-    return 1;
-}
-
-// A part of the path that stands already, or cannot be made, is judged by the
-// one result that counts: whether the whole path is a folder then.
-int makeFolders(const char* path)
-{
-    std::string prefix;
-
-    for (const char* c = path; *c != '\0'; c++) {
-        if (*c == '/' && !prefix.empty())
-            mkdir(prefix.c_str(), 0777);
-        prefix += *c;
-    }
-    mkdir(path, 0777);
-    return isFolderPath(path);
-}
-
-int isTerminal(FILE* stream)
-{
-    return isatty(fileno(stream));
-}
-
-int pathExists(const char* path)
-{
-    struct stat info;
-
-    return lstat(path, &info) == 0;
 }

@@ -79,3 +79,8 @@ void removeInFolder(const t_folder* folder, const char* name)
 {
     unlinkat(folder->fd, name, 0);
 }
+
+bool isMediumFull(int error)
+{
+    return error == ENOSPC || error == EDQUOT;
+}

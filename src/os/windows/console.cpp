@@ -2,6 +2,8 @@
 // text in UTF-8.
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
+#include <conio.h>
 #include <io.h>
 #include <windows.h>
 
@@ -77,4 +79,46 @@ void printText(FILE* stream, const char* format, ...)
             WriteConsoleW(console, wide, length - 1, &written, NULL);
     }
     va_end(values);
+}
+
+int isTerminal(FILE* stream)
+{
+    DWORD mode;
+
+    return GetConsoleMode((HANDLE)_get_osfhandle(_fileno(stream)), &mode) != 0;
+}
+
+// The visible window's width, not the buffer's.
+int terminalWidth(FILE* stream)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+
+    if (!GetConsoleScreenBufferInfo((HANDLE)_get_osfhandle(_fileno(stream)), &info))
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+bool inForeground(FILE*)
+{
+    return true;
+}
+
+// A console that no other program shares was made for this run alone, by
+// Explorer: it would close with the run, before anyone could read it.
+void keepConsoleOpen()
+{
+    DWORD processes[2];
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode;
+
+    if (GetConsoleProcessList(processes, 2) != 1 || !GetConsoleMode(input, &mode))
+        return;
+    printText(stderr, "Stisknete klavesu...");
+    FlushConsoleInputBuffer(input);
+    _getch();
+}
+
+bool asksForHelp(const char* argument)
+{
+    return strcmp(argument, "/?") == 0 || strcmp(argument, "-?") == 0;
 }

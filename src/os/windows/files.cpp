@@ -264,6 +264,9 @@ t_walk walkPath(const char* path, int way, t_folder* folder, char* name, size_t 
     if (!setFolder(folder, resolved, (size_t)(last - resolved)) || strlen(last) + 2 > size)
         return WALK_FAILED;
     strcpy(name, *last == '\0' ? "." : last);
+    // Only the output path torvan is given may be the null device.
+    if ((way & WALK_FOLLOW_LAST) && stemIs(name, "NUL"))
+        strcpy(folder->path, "\\\\.\\"), strcpy(name, "NUL");
     if ((way & WALK_MAKE_FOLDERS) && folder->path[0] != '\0' && !makeFolders(folder->path))
         return WALK_FAILED;
     return WALK_DONE;
@@ -278,6 +281,7 @@ t_walk openFolderPath(const char* path, int way, t_folder* folder)
     if (length > 0 && *baseName(path) != '\0')
         strcat(folder->path, "\\");
     bool made = (way & WALK_MAKE_FOLDERS) ? makeFolders(path) : isFolderPath(path);
+    errno = fileAttributes(path) == INVALID_FILE_ATTRIBUTES ? ENOENT : ENOTDIR;
     return made ? WALK_DONE : WALK_FAILED;
 }
 

@@ -1,15 +1,13 @@
 // Folders on Windows: listed, made, and the wildcards cmd leaves to the program.
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 #include <io.h>
-#include <windows.h>
 
-#include "../system.h"
+#include "windows_files.h"
 
-static int toWide(const char* text, wchar_t* wide, int size)
-{
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide, size) > 0;
-}
+const char FOLDER_SEPARATOR = '\\';
 
 static std::string toUtf8(const wchar_t* wide)
 {
@@ -19,90 +17,105 @@ static std::string toUtf8(const wchar_t* wide)
            ? std::string(text) : std::string();
 }
 
-// The files, not folders, that pattern matches; their names after folder.
-static int findFiles(const char* pattern, const std::string& folder,
-                     std::vector<std::string>* names)
+// Every entry of the folder whose full path is wide, by its long name: the
+// short name that FAT gives every file (C.KVR for c.kvrx) is never matched.
+// A folder that is a link (a junction) is neither listed nor entered.
+static bool listWide(const wchar_t* wide, std::vector<std::string>* files,
+                     std::vector<std::string>* folders)
 {
-    wchar_t wide[32768];
+    wchar_t pattern[WIDE_PATH];
     WIN32_FIND_DATAW found;
 
-    if (!toWide(pattern, wide, 32768))
-        return 0;
-    HANDLE search = FindFirstFileExW(wide, FindExInfoBasic, &found, FindExSearchNameMatch, NULL, 0);
+    if (wcslen(wide) + 3 >= WIDE_PATH)
+        return false;
+    wcscpy(pattern, wide);
+    if (pattern[wcslen(pattern) - 1] != L'\\')
+        wcscat(pattern, L"\\");
+    wcscat(pattern, L"*");
+    HANDLE search = FindFirstFileExW(pattern, FindExInfoBasic, &found, FindExSearchNameMatch,
+                                     NULL, 0);
     if (search == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
+        DWORD attributes = found.dwFileAttributes;
         std::string name = toUtf8(found.cFileName);
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !name.empty())
-            names->push_back(folder + name);
+        bool dots = wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0;
+        if (name.empty() || dots)
+            continue;
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            files->push_back(name);
+        else if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && folders != NULL)
+            folders->push_back(name);
     } while (FindNextFileW(search, &found));
     FindClose(search);
-    return 1;
-}
-
-static std::string folderPart(const std::string& path)
-{
-    size_t end = path.find_last_of("/\\:");
-    return end == std::string::npos ? std::string() : path.substr(0, end + 1);
+    return true;
 }
 
 int isFolderPath(const char* path)
 {
-    wchar_t wide[32768];
-    DWORD attributes = toWide(path, wide, 32768) ? GetFileAttributesW(wide)
-                                                 : INVALID_FILE_ATTRIBUTES;
+    DWORD attributes = fileAttributes(path);
 
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-int listFolder(const char* path, std::vector<std::string>* names)
+bool listFolder(const char* path, std::vector<std::string>* files,
+                std::vector<std::string>* folders)
 {
-    std::string folder = path;
+    wchar_t wide[WIDE_PATH];
 
-    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\')
-        folder += '/';
-    return findFiles((folder + "*").c_str(), folder, names);
+    return widePath(path, wide) && listWide(wide, files, folders);
 }
 
-// cmd hands * and ? over as they are.
-int expandWildcards(const char* pattern, std::vector<std::string>* paths)
+// As Windows matches a long name: * any run, ? any one character, case aside.
+static bool matches(const wchar_t* pattern, const wchar_t* name)
 {
-    size_t before = paths->size();
+    if (*pattern == 0)
+        return *name == 0;
+    if (*pattern == L'*')
+        return matches(pattern + 1, name) || (*name != 0 && matches(pattern, name + 1));
+    return *name != 0 && (*pattern == L'?' || towlower(*pattern) == towlower(*name)) &&
+           matches(pattern + 1, name + 1);
+}
 
-    if (strpbrk(pattern, "*?") == NULL || !findFiles(pattern, folderPart(pattern), paths) ||
-        paths->size() == before)
+// cmd hands * and ? over as they are: the folder part is listed and its files'
+// long names matched, sorted.
+void expandWildcards(const char* pattern, std::vector<std::string>* paths)
+{
+    const char* name = baseName(pattern);
+    std::string folder(pattern, (size_t)(name - pattern));
+    std::vector<std::string> files;
+    wchar_t wideName[WIDE_PATH], wide[WIDE_PATH];
+
+    if (strpbrk(name, "*?") == NULL) {
         paths->push_back(pattern);
-    std::sort(paths->begin() + before, paths->end());
-    return 1;
+        return;
+    }
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wideName, WIDE_PATH) <= 0 ||
+        !widePath(folder.empty() ? "." : folder.c_str(), wide) || !listWide(wide, &files, NULL))
+        return;
+    std::sort(files.begin(), files.end());
+    for (const std::string& file : files) {
+        wchar_t wideFile[WIDE_PATH];
+        if (MultiByteToWideChar(CP_UTF8, 0, file.c_str(), -1, wideFile, WIDE_PATH) > 0 &&
+            matches(wideName, wideFile))
+            paths->push_back(folder + file);
+    }
 }
 
 // A drive, a share (\\nas\noc) or a part that stands already cannot be made:
 // the one result that counts is whether the whole path is a folder then.
-int makeFolders(const char* path)
+bool makeFolders(const char* path)
 {
-    wchar_t wide[32768];
-    std::string prefix;
+    wchar_t wide[WIDE_PATH];
 
-    for (const char* c = path; ; c++) {
-        if ((*c == '/' || *c == '\\' || *c == '\0') && toWide(prefix.c_str(), wide, 32768))
-            CreateDirectoryW(wide, NULL);
-        if (*c == '\0')
-            break;
-        prefix += *c;
+    if (!widePath(path, wide))
+        return false;
+    for (wchar_t* separator = wcschr(wide + 4, L'\\'); separator != NULL;
+         separator = wcschr(separator + 1, L'\\')) {
+        *separator = 0;
+        CreateDirectoryW(wide, NULL);
+        *separator = L'\\';
     }
+    CreateDirectoryW(wide, NULL);
     return isFolderPath(path);
-}
-
-int isTerminal(FILE* stream)
-{
-    DWORD mode;
-
-    return GetConsoleMode((HANDLE)_get_osfhandle(_fileno(stream)), &mode) != 0;
-}
-
-int pathExists(const char* path)
-{
-    wchar_t wide[32768];
-
-    return toWide(path, wide, 32768) && GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES;
 }

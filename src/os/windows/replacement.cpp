@@ -368,3 +368,8 @@ void reserveSpace(FILE*, uint64_t)
 {
 }
 
+
+bool isMediumFull(int error)
+{
+    return error == ENOSPC;
+}

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 #include <io.h>
 
 // The C runtime gives every file the inode 0: a file is known by its volume
@@ -29,28 +30,116 @@ int startsWith(const wchar_t* text, const wchar_t* start)
     return wcsncmp(text, start, wcslen(start)) == 0;
 }
 
+static bool isSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+static size_t nameLength(const wchar_t* text)
+{
+    size_t length = 0;
+
+    while (text[length] != 0 && !isSeparator(text[length]))
+        length++;
+    return length;
+}
+
+// Where the root of a full path ends: after C: or \\server\share.
+static size_t rootEnd(const wchar_t* path)
+{
+    if (!isSeparator(path[0]))
+        return 2;
+    size_t server = 2 + nameLength(path + 2);
+    return path[server] == 0 ? server : server + 1 + nameLength(path + server + 1);
+}
+
+// Each name of path after full's root, as Windows walks a plain path: . and
+// .. walked, trailing dots and blanks dropped, '/' a separator too.
+static bool appendNames(const wchar_t* path, wchar_t* full, size_t* used, size_t root)
+{
+    for (const wchar_t* next = path; *next != 0; next += *next != 0) {
+        size_t part = nameLength(next), kept = part;
+        bool dots = (part == 1 || part == 2) && wcsncmp(next, L"..", part) == 0;
+        while (!dots && kept > 0 && (next[kept - 1] == L'.' || next[kept - 1] == L' '))
+            kept--;
+        if (dots && part == 2) {
+            while (*used > root && full[*used - 1] != L'\\')
+                (*used)--;
+            *used -= *used > root;
+        } else if (!dots && kept > 0) {
+            if (*used + kept + 2 >= WIDE_PATH)
+                return false;
+            full[(*used)++] = L'\\';
+            wmemcpy(full + *used, next, kept);
+            *used += kept;
+        }
+        next += part;
+    }
+    return true;
+}
+
+// The full path of given, built here rather than by GetFullPathNameW, which
+// takes CON, COM1 or NUL in any folder for a device: com1.kvr on a card is a
+// file. A path that is not full goes on from the current folder, or from a
+// drive's own (C:night), or from the current drive's root (\night).
+static bool fullPath(const wchar_t* given, wchar_t* full)
+{
+    wchar_t base[WIDE_PATH];
+    bool onDrive = iswalpha(given[0]) && given[1] == L':';
+    bool whole = onDrive ? isSeparator(given[2]) : isSeparator(given[0]) && isSeparator(given[1]);
+    const wchar_t* start = given;
+    const wchar_t* rest = given;
+
+    if (!whole) {
+        wchar_t drive[3] = {given[0], L':', 0};
+        DWORD length = onDrive ? GetFullPathNameW(drive, WIDE_PATH, base, NULL)
+                               : GetCurrentDirectoryW(WIDE_PATH, base);
+        if (length == 0 || length >= WIDE_PATH)
+            return false;
+        start = base;
+        rest = onDrive ? given + 2 : given;
+    }
+    size_t used = rootEnd(start);
+    if (used >= WIDE_PATH)
+        return false;
+    for (size_t i = 0; i < used; i++)
+        full[i] = isSeparator(start[i]) ? L'\\' : start[i];
+    if (whole)
+        rest = given + used;
+    else if (!isSeparator(given[0]) && !appendNames(base + used, full, &used, rootEnd(start)))
+        return false;
+    size_t root = rootEnd(start);
+    if (!appendNames(rest, full, &used, root))
+        return false;
+    if (used == root)
+        full[used++] = L'\\';
+    full[used] = 0;
+    return true;
+}
+
 // Windows takes every name in UTF-16, the program keeps them in UTF-8; bytes
 // that are not UTF-8 (an unpaired surrogate on the command line) name no file.
-// The full path in its \\?\ form knows no limit of 260 characters; a device
-// path (\\.\NUL) stays as it is.
+// The full path in its \\?\ form knows no limit of 260 characters and no
+// device names; a device path (\\.\NUL) or a \\?\ path stays as it is.
 int widePath(const char* path, wchar_t* wide)
 {
-    wchar_t given[WIDE_PATH];
+    wchar_t given[WIDE_PATH], full[WIDE_PATH];
 
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, given, WIDE_PATH) <= 0)
         return 0;
-    DWORD length = GetFullPathNameW(given, WIDE_PATH, wide, NULL);
-    if (length == 0 || length >= WIDE_PATH)
-        return 0;
-    if (startsWith(wide, L"\\\\?\\") || startsWith(wide, L"\\\\.\\"))
+    if (startsWith(given, L"\\\\?\\") || startsWith(given, L"\\\\.\\")) {
+        wcscpy(wide, given);
         return 1;
-    int network = startsWith(wide, L"\\\\");   // \\server\share: \\?\UNC\server\share
-    const wchar_t* prefix = network ? L"\\\\?\\UNC" : L"\\\\?\\";
-    size_t prefixLength = wcslen(prefix), kept = length - network;
-    if (prefixLength + kept >= WIDE_PATH)
+    }
+    if (!fullPath(given, full))
         return 0;
-    memmove(wide + prefixLength, wide + network, (kept + 1) * sizeof *wide);
-    memcpy(wide, prefix, prefixLength * sizeof *wide);
+    int network = full[0] == L'\\';   // \\server\share: \\?\UNC\server\share
+    const wchar_t* prefix = network ? L"\\\\?\\UNC" : L"\\\\?\\";
+    size_t length = wcslen(full + network);
+    if (wcslen(prefix) + length >= WIDE_PATH)
+        return 0;
+    wcscpy(wide, prefix);
+    wcscat(wide, full + network);
     return 1;
 }
 

@@ -25,6 +25,8 @@ HANDLE openExisting(const wchar_t* wide);
 int wideIdentity(const wchar_t* wide, t_file_identity* identity);
 int pathIdentity(const char* path, t_file_identity* identity);
 DWORD fileAttributes(const char* path);
+// Makes the folder at path with every missing parent; whether it is a folder then.
+bool makeFolders(const char* path);
 // A stream on a new file (CREATE_NEW: private, hidden and marked for
 // deletion) or on a device (CREATE_ALWAYS).
 FILE* openStream(const wchar_t* wide, DWORD disposition);

@@ -1,0 +1,43 @@
+// The console of a night: failure lines, and on a terminal a progress line
+// below them. The line is composed for a width apart from the job loop, then
+// drawn and blanked under the console's lock.
+#ifndef TORVAN_PROGRESS_H
+#define TORVAN_PROGRESS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+
+// Where a night stands.
+struct t_progress {
+    uint64_t done;        // pictures done: converted, skipped or failed
+    uint64_t total;
+    uint64_t converted;   // what the rate and the time left are counted over
+    double seconds;       // since the night began
+};
+
+// Room for the longest line, whatever the terminal's width.
+constexpr size_t PROGRESS_LINE = 96;
+
+// The progress line for a terminal of width columns, in line (PROGRESS_LINE
+// bytes): "120/200 snimku, 41.3 snimku/s, zbyva 0:02", shortened by its last
+// parts, never longer than width - 1, so that the cursor never wraps; a width
+// of 0 is unknown, taken as 80. Its length.
+size_t composeProgress(const t_progress* progress, int width, char* line);
+
+// Standard error, written one thread at a time.
+struct t_console {
+    std::mutex lock;
+    FILE* stream;
+    bool drawing;          // a progress line may be drawn
+    size_t standing;       // the length of the progress line standing, to blank it
+};
+
+// Drawn only while the run is in the terminal's foreground.
+void drawProgress(t_console* console, const t_progress* progress);
+// A line of its own above the progress line.
+void printLine(t_console* console, const char* text);
+void clearProgress(t_console* console);
+
+#endif
