@@ -138,6 +138,36 @@ TEST_F(InTempDir, RenameRefusedAfterTheWork)
     EXPECT_EQ(std::system("chattr -a out.fit"), 0);
     expectNoLeftovers();
 }
+// kvr2fits gives a new output its name by the one call that refuses to replace: a link put at
+// the name while it works stays, and what it leads to is untouched; a kill at that call leaves
+// nothing.
+TEST_F(InTempDir, NightDisturbedAtItsCommit)
+{
+    fs::create_directories("n"), fs::create_directory("out"), writeFile("victim", "secret");
+    writeSparsePicture("n/a.kvr", 16384, 4096);
+    const Outcome planted = runTorvan("-q n out 2>&1", "", [](long pid) {
+        for (int waited = 0; waited < 10000 && written(pid) <= 2880; waited++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        kill(pid, SIGSTOP);
+        std::error_code made;
+        fs::create_symlink("../victim", "out/a.fit", made);
+        EXPECT_FALSE(made) << "planted before the commit";
+        kill(pid, SIGCONT);
+    }, KVR2FITS);
+    EXPECT_EQ(planted.output, "n/a.kvr: vystup `out/a.fit' existuje a neni prevodem tohoto "
+              "snimku (-f jej nahradi)\nprevedeno 0, preskoceno 0, selhalo 1, celkem 1\n");
+    EXPECT_TRUE(fs::is_symlink("out/a.fit") && readFile("victim") == "secret");
+    // Killed at the link, nothing is left; there is no rename to be killed at.
+    for (const auto& [call, status] : {std::pair{"linkat", 128 + SIGKILL}, {"renameat,renameat2", 0}}) {
+        fs::remove("out/a.fit");
+        EXPECT_EQ(runTorvan("-q n out", "exec env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o "
+                            "/dev/null -e inject=" + std::string(call) + ":signal=KILL sh -c "
+                            "'\"$@\"' sh ", nullptr, KVR2FITS).status, status) << call;
+        fs::current_path("out");
+        EXPECT_EQ(listing(), std::vector<std::string>(status == 0, "a.fit")) << call;
+        fs::current_path("..");
+    }
+}
 #else
 TEST_F(InTempDir, DisturbedRuns)
 {

@@ -52,8 +52,9 @@ static std::string converted(const std::string& name, bool classic)
     return fits(width, name == "a.kvr" ? 2 : 1, date, "11:21:04.050", card);
 }
 
-// kvr2fits with args, after more files are made; then its summary, status and standard error,
-// the pictures of the night that out must hold as torvan would write them, and what holds.
+// kvr2fits with args, after more files are made and shell text; then its summary, status and
+// standard error, the pictures of the night that out must hold as torvan would write them, and
+// what holds.
 struct Night {
     std::string args, summary;
     int status;
@@ -61,6 +62,7 @@ struct Night {
     std::vector<std::string> fresh;
     std::function<void()> made = [] {};
     std::function<bool()> holds = [] { return true; };
+    std::string before = "";
 };
 
 static void expectNights(std::initializer_list<Night> rows)
@@ -69,7 +71,7 @@ static void expectNights(std::initializer_list<Night> rows)
         SCOPED_TRACE("kvr2fits " + c.args);
         makeNight();
         c.made();
-        const Outcome run = runTorvan(c.args + " 2>err", "", nullptr, KVR2FITS);
+        const Outcome run = runTorvan(c.args + " 2>err", c.before, nullptr, KVR2FITS);
         EXPECT_EQ(run.output, c.summary + "\n");
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(sorted(readFile("err")), sorted(joined(c.errors)));
@@ -119,22 +121,90 @@ TEST_F(InTempDir, NightIntoAFolder)
          "selhalo 1, celkem 2", 1, "n/missing.kvr: nelze otevrit\n", {}, [] {},
          [] { return fs::exists(IS_WINDOWS ? "out/deep/er/a.fit" : "out/deep\\er\\/a.fit"); }},
         {joined("n/?.* out"), "prevedeno 2, preskoceno 0, selhalo 0, celkem 2", 0, "", {"a.kvr", "B.KVR"}},
+        // A lone folder, as Explorer drops it onto the program, goes into its subfolder fits.
+        {"n", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED, {}, [] {},
+         [] { return fs::exists("n/fits/a.fit") && fs::exists("n/fits/B.fit"); }},
+        // A source that gives no picture is a failure, and no folder is made for nothing.
+        {joined("n/sub.kvr a n/missing.kvr out"), "prevedeno 0, preskoceno 0, selhalo 1, celkem 1", 1,
+         "n/sub.kvr: zadny obrazek KVR\na: zadny obrazek KVR; podslozky se neprohledavaji\n"
+         "n/missing.kvr: nelze otevrit\n", {},
+         [] { fs::create_directories("a/2004-10-09"), writeFile("a/2004-10-09/f.kvr", ONE); },
+         [] { return !fs::exists("out"); }},
+        // A refused file clashes with no picture: it fails for what it is.
+        {"n out", "prevedeno 3, preskoceno 0, selhalo 4, celkem 7", 1,
+         REFUSED + "n/A.KVR: kratsi nez hlavicka: 0 B z 88 B\n", all,
+         [] { writeFile("n/A.KVR", ""); }},
+        // A new output takes the frame's read and write bits less the umask, as cp does.
+        {"n out", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED, all,
+         [] { fs::permissions("n/a.kvr", fs::perms(0600)); },
+         [] {
+             return IS_WINDOWS || (fs::status("out/a.fit").permissions() == fs::perms(0600) &&
+                                   fs::status("out/B.fit").permissions() == fs::perms(0640));
+         }, "umask 027; "},
     });
 }
 
-TEST_F(InTempDir, NightFromAReadOnlyFolder)
+// Shell text that must succeed.
+static std::function<void()> shell(const std::string& text)
+{
+    return [text] { EXPECT_EQ(std::system(text.c_str()), 0) << text; };
+}
+
+// Files, folders and links of another user, daemon, in folders all may write, as on a machine
+// an observatory's members share; a night folder that takes no writing.
+TEST_F(InTempDir, NightOnASharedMachine)
 {
     if (!isRoot())
-        GTEST_SKIP() << "a folder that takes no writing, for root too (chattr): as root only";
+        GTEST_SKIP() << "other users' files, devices and chattr: as root on POSIX only";
+    const std::vector<std::string> all = {"a.kvr", "B.KVR", CZECH};
+    const std::string hers = "mkdir -m 1777 out; echo secret >victim; ";
+    const auto kept = [] { return readFile("victim") == "secret\n"; };
+    // The first picture to write stops the night.
+    const std::string stopped = "prevedeno 0, preskoceno 0, selhalo 0, celkem 6, neprevedeno 6";
     expectNights({
-        {"n out", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED,
-         {"a.kvr", "B.KVR", CZECH}, [] { EXPECT_EQ(std::system("chattr +i n"), 0); },
-         [] { return std::system("chattr -i n") == 0; }},
+        {"n out", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED, all,
+         shell("chattr +i n"), [] { return std::system("chattr -i n") == 0; }},
+        // With -f her entry itself is replaced, whatever it is; never what it leads to.
+        {"-f n out", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED, all,
+         shell(hers + "ln -s ../victim out/a.fit; chown -h daemon out/a.fit"), kept},
+        {"-f n out", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED, all,
+         shell(hers + "mkfifo out/a.fit; mknod out/B.fit c 1 3; chown daemon out/*")},
+        // Without it nothing of hers is replaced, nor skipped: her copy of our conversion neither.
+        {"n out", "prevedeno 1, preskoceno 0, selhalo 5, celkem 6", 1,
+         REFUSED + foreign("a") + foreign("B"), {CZECH},
+         shell(hers + "ln -s ../victim out/a.fit; " + KVR2FITS + " -q n/B.KVR out >&-; "
+               "chown -h daemon out/*"), [kept] { return fs::is_symlink("out/a.fit") && kept(); }},
+        // Her folder in a shared folder, or her link on the way to one, is never written into.
+        {"-j1 n s/out", stopped, 1, "kvr2fits: slozka `s/out' patri jinemu uzivateli\n", {},
+         shell("mkdir -m 1777 s; mkdir s/out; chown daemon s/out"),
+         [] { return fs::is_empty("s/out"); }},
+        {"-j1 n s/l/out", stopped, 1, "kvr2fits: slozka `s/l/out' vede pres odkaz jineho uzivatele\n",
+         {},
+         shell("mkdir -m 1777 s; mkdir d; ln -s ../d s/l; chown -h daemon s/l"),
+         [] { return fs::is_empty("d"); }},
+        // A full disk, or a folder the runner may not write, stops the night at once, said once.
+        {"-j1 n out", "prevedeno 1, preskoceno 0, selhalo 0, celkem 6, neprevedeno 5", 1,
+         "kvr2fits: do slozky `out' nelze zapisovat: disk je plny\n", {}, [] {},
+         [] { return readFile("listing") == "B.fit\n"; },
+         "mkdir out; exec unshare -m sh -c 'mount -t tmpfs -o size=8k none out && (\"$@\"); "
+         "s=$?; ls -A out >listing; exit $s' sh "},
+        {"-j1 n out", stopped, 1, "kvr2fits: slozka `out' neni zapisovatelna\n", {},
+         shell("mkdir out"), [] { return fs::is_empty("out"); }, AS_DAEMON},
+        // Her link in a shared night to a secret of root's: not followed, nothing of it shown.
+        {"n out", "prevedeno 3, preskoceno 0, selhalo 4, celkem 7", 1,
+         REFUSED + "n/s.kvr: odkaz jineho uzivatele ve sdilene slozce\n", all,
+         shell("chmod 1777 n; head -c 100 /proc/self/environ >secret; chmod 600 secret; "
+               "ln -s ../secret n/s.kvr; chown -h daemon n/s.kvr"),
+         [] {
+             return runTorvan("-p -t n/s.kvr", "", nullptr, KVRINFO).output ==
+                    "CHYBA\t\t\t\todkaz jineho uzivatele ve sdilene slozce\tn/s.kvr\n";
+         }},
     });
 }
 
-// An interrupt stops new work and removes what was in flight; the summary is printed and the
-// run ends by the interrupt. On a terminal alone, a progress line that is cleared at the end.
+// An interrupt stops new work and removes what was in flight; the summary is printed, also after
+// a failure into a pipe, and the run ends by the interrupt. On a terminal alone, a progress line
+// that is cleared at the end.
 #ifdef _WIN32
 TEST_F(InTempDir, NightInterruptedAndOnATerminal)
 {
@@ -144,16 +214,17 @@ TEST_F(InTempDir, NightInterruptedAndOnATerminal)
 TEST_F(InTempDir, NightInterruptedAndOnATerminal)
 {
     fs::create_directory("n");
+    writeFile("n/a.kvr", "");
     for (int i = 0; i < 6; i++)
         writeSparsePicture("n/f" + std::to_string(i) + ".kvr", 8192, 2048);
-    const Outcome run = runTorvan("-j 1 n out 2>&1", "", [](long pid) {
+    const Outcome run = runTorvan("-j 1 n out 2>&-", "", [](long pid) {
         for (int waited = 0; waited < 10000 && (!fs::exists("out") || fs::is_empty("out"));
              waited++)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         kill(pid, SIGINT);
     }, KVR2FITS);
     EXPECT_EQ(run.output.substr(0, 10), "prevedeno ");
-    EXPECT_NE(run.output.find(", selhalo 0, celkem 6, neprevedeno "), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(", selhalo 1, celkem 7, neprevedeno "), std::string::npos) << run.output;
     EXPECT_EQ(run.output.substr(run.output.size() - 12), ", preruseno\n");
     EXPECT_EQ(run.status, 128 + SIGINT);
     for (const auto& entry : fs::directory_iterator("out"))
@@ -161,9 +232,9 @@ TEST_F(InTempDir, NightInterruptedAndOnATerminal)
     expectNoLeftovers("out");
     fs::remove_all("out");
     EXPECT_EQ(std::system(("script -qec '" + KVR2FITS + " -j 1 n out' typescript >/dev/null").c_str()),
-              0);
+              256);
     const std::string shown = readFile("typescript");
-    EXPECT_NE(shown.find("/6 snimku, "), std::string::npos) << shown;
+    EXPECT_NE(shown.find("/7 snimku, "), std::string::npos) << shown;
     EXPECT_NE(shown.find("\r" + std::string(30, ' ')), std::string::npos) << "cleared";
 }
 #endif

@@ -62,6 +62,15 @@ static const Failure FAILURES[] = {
     Failure{ONE, "out.fit", NOTHING, failed(OPEN, "out.fit")}.made("ln -s nowhere out.fit"),
     Failure{ONE, "t/o.fit", NOTHING, failed(OPEN, "t/o.fit")}.made("echo older >x.fit; mkdir "
         "-m 1777 t; chown nobody t; ln -s ../x.fit t/o.fit; chown -h daemon t/o.fit").asRoot(),
+    // Her link to a FIFO or a device, or as a folder on the way; her FIFO there: never opened.
+    Failure{ONE, "t/o.fit", NOTHING, failed(OPEN, "t/o.fit")}.made("mkfifo f; mkdir -m 1777 t; "
+        "ln -s ../f t/o.fit; chown -h daemon t/o.fit").asRoot(),
+    Failure{ONE, "t/o.fit", NOTHING, failed(OPEN, "t/o.fit")}.made("mknod d c 1 3; mkdir -m 1777 "
+        "t; ln -s ../d t/o.fit; chown -h daemon t/o.fit").asRoot(),
+    Failure{ONE, "t/l/o.fit", NOTHING, failed(OPEN, "t/l/o.fit")}.made("mkdir -m 1777 t d; "
+        "ln -s ../d t/l; chown -h daemon t/l").asRoot(),
+    Failure{ONE, "t/p", NOTHING, failed(OPEN, "t/p")}.made("mkdir -m 1777 t; mkfifo t/p; "
+        "chown daemon t/p").asRoot(),
     // Refused before the picture is written (a limit would fail its writing): another user's
     // file in a sticky folder, an append-only file, another group that had access.
     Failure{picture(100, 100), "s/o.fit", NOTHING, failed(OPEN, "s/o.fit")}.limited(2)

@@ -14,12 +14,16 @@
 #include <unistd.h>
 
 // Append-only and immutable files, or a folder of either kind, refuse the
-// rename whoever runs it.
+// rename whoever runs it. Only a regular file is opened: opening a FIFO would
+// release a writer waiting on it, opening a device may act on it.
 int unchangeable(const t_folder* folder, const char* name)
 {
+    struct stat info;
     int flags = 0, changeable = 1;
+    bool regular = fstatat(folder->fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   S_ISREG(info.st_mode);
 
-    for (const char* place : {name, "."}) {
+    for (const char* place : {regular ? name : ".", "."}) {
         int fd = openat(folder->fd, place, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
         if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0)
             changeable = changeable && !(flags & (FS_APPEND_FL | FS_IMMUTABLE_FL));
