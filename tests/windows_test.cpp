@@ -85,6 +85,28 @@ TEST_F(InTempDir, OutputKeepsItsAccessListAndAttributes)
     EXPECT_EQ(accessList("new.fit"), accessList("any.fit"));
     EXPECT_EQ(GetFileAttributesA("new.fit") & hiddenSystem, 0u);
 }
+// Frames named like devices are files: read, never a port; a wildcard matches long names only,
+// not the short names FAT gives every file; the folder in its \\?\ form is listed; a path the
+// program joins takes a backslash, in the COMMENT card too.
+TEST_F(InTempDir, NightOfWindowsNames)
+{
+    const std::string n = "\\\\?\\" + fs::absolute("n").u8string();
+    fs::create_directory("n");
+    for (const char* name : {"com1.kvr", "aux.kvr", "nul.kvr", "c.kvrx", "f.kvr_old"})
+        writeFile(n + "\\" + name, picture(1, 1));
+    for (const std::string& sources : {"\"" + n + "\"", std::string("n\\*.kvr")}) {
+        const Outcome run = runTorvan("-q " + sources + " out 2>&1", "", nullptr, KVR2FITS);
+        EXPECT_EQ(run.output, "prevedeno 3, preskoceno 0, selhalo 0, celkem 3\n") << sources;
+        const std::string card = readFile("\\\\?\\" + fs::absolute("out").u8string() +
+                                          "\\com1.fit").substr(7 * 80, 80);
+        EXPECT_TRUE(sources[0] == '"' || card.find("`n\\com1.kvr' ve formatu") != std::string::npos)
+            << card;
+        for (const char* name : {"com1.fit", "aux.fit", "nul.fit"})   // by the long form alone
+            fs::remove("\\\\?\\" + fs::absolute("out").u8string() + "\\" + name);
+    }
+    for (const char* name : {"com1.kvr", "aux.kvr", "nul.kvr"})
+        fs::remove(n + "\\" + name);
+}
 #else
 TEST(Windows, AccessListsAttributesAndKills)
 {
