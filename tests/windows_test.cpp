@@ -84,6 +84,15 @@ TEST_F(InTempDir, OutputKeepsItsAccessListAndAttributes)
     EXPECT_EQ(GetFileAttributesA("kept.fit") & hiddenSystem, hiddenSystem);
     EXPECT_EQ(accessList("new.fit"), accessList("any.fit"));
     EXPECT_EQ(GetFileAttributesA("new.fit") & hiddenSystem, 0u);
+    // A folder that passes on everyone's read: kvr2fits's new output takes it too.
+    fs::create_directory("f");
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;OW)(A;OICI;FR;;;WD)", SDDL_REVISION_1, &own, nullptr));
+    ASSERT_TRUE(SetFileSecurityA("f", DACL_SECURITY_INFORMATION, own));
+    LocalFree(own);
+    writeFile("f/any.fit", "");
+    EXPECT_EQ(runTorvan("-q in.kvr f 2>&1", "", nullptr, KVR2FITS).status, 0);
+    EXPECT_EQ(accessList("f/in.fit"), accessList("f/any.fit"));
 }
 // Frames named like devices are files: read, never a port; a wildcard matches long names only,
 // not the short names FAT gives every file; the folder in its \\?\ form is listed; a path the
