@@ -131,9 +131,9 @@ TEST_F(InTempDir, NightIntoAFolder)
          [] { fs::create_directories("a/2004-10-09"), writeFile("a/2004-10-09/f.kvr", ONE); },
          [] { return !fs::exists("out"); }},
         // A refused file clashes with no picture: it fails for what it is.
-        {"n out", "prevedeno 3, preskoceno 0, selhalo 4, celkem 7", 1,
-         REFUSED + "n/A.KVR: kratsi nez hlavicka: 0 B z 88 B\n", all,
-         [] { writeFile("n/A.KVR", ""); }},
+        {"n m out", "prevedeno 3, preskoceno 0, selhalo 4, celkem 7", 1,
+         REFUSED + "m/A.KVR: kratsi nez hlavicka: 0 B z 88 B\n", all,
+         [] { fs::create_directory("m"), writeFile("m/A.KVR", ""); }},
         // A new output takes the frame's read and write bits less the umask, as cp does.
         {"n out", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED, all,
          [] { fs::permissions("n/a.kvr", fs::perms(0600)); },
