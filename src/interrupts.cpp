@@ -23,15 +23,25 @@ int interruptedBy()
     return interrupted;
 }
 
-void deferTheFirstInterrupt()
-{
-    deferring = 1;
-}
-
-int deferred(int interrupt)
+// Safe in a handler: lock-free.
+static t_interrupt_action onInterrupt(int interrupt, bool mayDefer)
 {
     int none = 0;
-    return deferring && interrupted.compare_exchange_strong(none, interrupt);
+
+    if (mayDefer && deferring && interrupted.compare_exchange_strong(none, interrupt))
+        return INTERRUPT_DEFERRED;
+    return removeArmed() ? INTERRUPT_ENDS_CLEANED : INTERRUPT_ENDS;
+}
+
+void removeTemporariesOnInterrupt()
+{
+    catchInterrupts(onInterrupt);
+}
+
+void deferInterrupts()
+{
+    deferring = 1;
+    catchInterrupts(onInterrupt);
 }
 
 t_cleanup* claimCleanup()
@@ -59,9 +69,9 @@ void releaseCleanup(t_cleanup* cleanup)
 
 // A claimed entry belongs to another thread, which holds interrupts while it
 // makes its temporary: it is armed or released within a few system calls.
-int removeArmed()
+bool removeArmed()
 {
-    int removed = 0;
+    bool removed = false;
 
     for (t_cleanup& cleanup : cleanups) {
         const char* name;
@@ -69,7 +79,7 @@ int removeArmed()
         }
         if (name != nullptr) {
             removeInFolder(cleanup.folder, name);
-            removed = 1;
+            removed = true;
         }
     }
     return removed;

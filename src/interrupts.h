@@ -1,6 +1,7 @@
 // Deleting the temporary outputs in flight when the run is interrupted: by
 // any signal that would end it, on Windows by Ctrl-C, Ctrl-Break or the
-// console being closed.
+// console being closed. The system's calls catch the interrupts; what to do
+// of one is decided here.
 #ifndef TORVAN_INTERRUPTS_H
 #define TORVAN_INTERRUPTS_H
 
@@ -20,14 +21,17 @@ t_cleanup* claimCleanup();
 void armCleanup(t_cleanup* cleanup, const t_folder* folder, const char* name);
 // The temporary is gone, renamed or never made.
 void releaseCleanup(t_cleanup* cleanup);
+// Before any conversion: an interrupt then deletes every armed temporary
+// and ends the run. With nothing armed, interrupts act as always.
+void removeTemporariesOnInterrupt();
+// For a program that finishes its work in order: the first interrupt only
+// asks the conversions to stop (interruptedBy() then tells which), the next
+// one acts as removeTemporariesOnInterrupt() has it.
+void deferInterrupts();
 // The interrupt asked for by deferInterrupts(), 0 for none yet.
 int interruptedBy();
-
-// For the system's handlers: safe in a handler, lock-free.
-void deferTheFirstInterrupt();
-// 1 when this interrupt only asks the conversions to stop.
-int deferred(int interrupt);
-// Deletes every armed temporary; 1 when there was one.
-int removeArmed();
+// Deletes every armed temporary, for a run that ends by itself after an
+// interrupt; true when there was one.
+bool removeArmed();
 
 #endif

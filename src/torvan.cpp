@@ -159,7 +159,7 @@ int main(int argc, char* argv[])
         printHelp();
         return 0;
     }
-    catchInterrupts();
+    removeTemporariesOnInterrupt();
     ignoreFileSizeLimit();
     if (!convertFile(argv[1], argv[2], isoDate, console)) {
         printText(console, MSG_FAILED);

@@ -198,18 +198,25 @@ bool asksForHelp(const char* argument);
 // dropped onto the program), waits for a key before the window closes.
 void keepConsoleOpen();
 
-// ---- Interrupts: the handlers delete the temporaries that interrupts.h
-// keeps; see there.
+// ---- Interrupts: every signal that would end the run, on Windows Ctrl-C,
+// Ctrl-Break and the console being closed. What to do of one is the
+// handler's, which the run hands over; these calls know nothing of files.
 
-// Installs the handlers, once, before any conversion: an interrupt then
-// deletes every armed temporary and ends the run as interrupted: on POSIX by
-// the same signal, so that the shell sees it, on Windows with exit status 1.
-// With nothing armed, interrupts act as always.
-void catchInterrupts();
-// For a program that finishes its work in order: the first interrupt only
-// asks the conversions to stop (interruptedBy() then tells which), the next
-// one acts as catchInterrupts() does.
-void deferInterrupts();
+// What the run's handler makes of an interrupt.
+enum t_interrupt_action {
+    INTERRUPT_DEFERRED,     // the run goes on: its work was only asked to stop
+    INTERRUPT_ENDS,         // the run ends as the interrupt ends it
+    INTERRUPT_ENDS_CLEANED, // the same, after the handler removed files in flight
+};
+// Called in a signal handler, or in the console's own thread: safe there.
+// mayDefer is false where the run ends whatever it answers (the console
+// being closed).
+typedef t_interrupt_action (*t_interrupt_handler)(int interrupt, bool mayDefer);
+// Installs handler, once, before any conversion. The run then ends as
+// interrupted: on POSIX by the same signal, so that the shell sees it; on
+// Windows as Ctrl-C ends a program, with exit status 1 once files were removed.
+// A signal ignored from the start stays ignored.
+void catchInterrupts(t_interrupt_handler handler);
 // Ends the run as the interrupt would have: on POSIX by the same signal.
 void endAsInterrupted(int interrupt);
 // While held, an interrupt to this thread waits; it takes effect when released.

@@ -2,19 +2,21 @@
 #include <csignal>
 #include <pthread.h>
 
-#include "../../interrupts.h"
+#include "../system.h"
 
 // Every signal that ends a process by default and can be caught.
 static const int INTERRUPTS[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGPIPE, SIGALRM,
                                  SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
 static thread_local sigset_t heldMask;
+// A signal handler knows nothing but what is static: the run's own handler,
+// set once before any conversion.
+static t_interrupt_handler runHandler;
 
 // Async-signal-safe calls only.
-static void onInterrupt(int sig)
+static void onSignal(int sig)
 {
-    if (deferred(sig))
+    if (runHandler(sig, true) == INTERRUPT_DEFERRED)
         return;
-    removeArmed();
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -28,21 +30,16 @@ static void fillInterrupts(sigset_t* set)
 
 // A signal ignored from the start (a background job's SIGINT, nohup's SIGHUP)
 // stays ignored. While the handler runs, the other interrupts wait.
-void catchInterrupts()
+void catchInterrupts(t_interrupt_handler handler)
 {
     struct sigaction action = {}, previous;
 
-    action.sa_handler = onInterrupt;
+    runHandler = handler;
+    action.sa_handler = onSignal;
     fillInterrupts(&action.sa_mask);
     for (int sig : INTERRUPTS)
         if (sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
             sigaction(sig, &action, nullptr);
-}
-
-void deferInterrupts()
-{
-    deferTheFirstInterrupt();
-    catchInterrupts();
 }
 
 void endAsInterrupted(int interrupt)

@@ -1,7 +1,11 @@
 // Interrupts on Windows: Ctrl-C, Ctrl-Break and the console being closed.
 #include <windows.h>
 
-#include "../../interrupts.h"
+#include "../system.h"
+
+// The run's own handler, set once before any conversion: the console's
+// handler knows nothing else.
+static t_interrupt_handler runHandler;
 
 // Runs in a thread of its own. TerminateProcess ends the run without the
 // runtime's exit work, which could wait for a stream a job holds locked.
@@ -9,23 +13,19 @@ static BOOL WINAPI onConsoleEvent(DWORD event)
 {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
         return FALSE;
-    if (event != CTRL_CLOSE_EVENT && deferred((int)STATUS_CONTROL_C_EXIT))
-        return TRUE;
-    if (!removeArmed())
-        return FALSE;
+    switch (runHandler((int)STATUS_CONTROL_C_EXIT, event != CTRL_CLOSE_EVENT)) {
+    case INTERRUPT_DEFERRED: return TRUE;
+    case INTERRUPT_ENDS: return FALSE;
+    default: break;
+    }
     TerminateProcess(GetCurrentProcess(), 1);
     return TRUE;
 }
 
-void catchInterrupts()
+void catchInterrupts(t_interrupt_handler handler)
 {
+    runHandler = handler;
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
-}
-
-void deferInterrupts()
-{
-    deferTheFirstInterrupt();
-    catchInterrupts();
 }
 
 // As cmd reports a run ended by Ctrl-C.
