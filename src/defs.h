@@ -26,20 +26,20 @@ constexpr int STREAM_BUFFER = 256 * 1024;
 // no rule reads it (they compare the bytes read), but code that prints a
 // field as a C string, a debugger among it, stays within the field.
 struct t_kvr_header {
-    char tri[KVR_MAGIC_LENGTH + 1];
-    int32_t version;
-    char compressed;
-    int32_t compr_eng_ver;
-    char copyright[KVR_SIGNATURE_LENGTH + 1];
-    int32_t ruva_width;
-    int32_t ruva_height;
-    int32_t year;
+    char tri[KVR_MAGIC_LENGTH + 1];              // the magic, "KVR"
+    int32_t version;                             // the format's version, 2
+    char compressed;                             // ' ' for an uncompressed picture
+    int32_t compr_eng_ver;                       // the compression engine's version, 0
+    char copyright[KVR_SIGNATURE_LENGTH + 1];    // the signature, "KVR picture file - ..."
+    int32_t ruva_width;                          // samples per row: FITS's first axis
+    int32_t ruva_height;                         // rows: FITS's second axis
+    int32_t year;                                // the capture time, by the station's clock
     int32_t month;
     int32_t day;
     int32_t hour;
     int32_t minute;
     int32_t second;
-    int32_t ssecond;
+    int32_t ssecond;                             // its thousandths of a second
 };
 
 #endif

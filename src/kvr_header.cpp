@@ -36,7 +36,7 @@ void decodeHeader(const unsigned char* bytes, t_kvr_header* header)
     header->ssecond = decodeInt32(bytes + 84);
 }
 
-int isKvrMagic(const char* bytes, size_t length)
+bool isKvrMagic(const char* bytes, size_t length)
 {
     return length == KVR_MAGIC_LENGTH && memcmp(bytes, KVR_MAGIC, length) == 0;
 }
@@ -75,7 +75,7 @@ int32_t ruleNumber(const t_header_rule* rule, const t_kvr_header* header)
     return value;
 }
 
-int ruleHolds(const t_header_rule* rule, const t_kvr_header* header)
+bool ruleHolds(const t_header_rule* rule, const t_kvr_header* header)
 {
     const char* field = (const char*)header + rule->offset;
     int32_t value;
@@ -123,7 +123,7 @@ uint64_t expectedInputSize(const t_kvr_header* header)
     return KVR_HEADER_SIZE + sampleCount(header) * KVR_SAMPLE_SIZE;
 }
 
-int sizeMatches(const t_kvr_header* header, uint64_t inp_size)
+bool sizeMatches(const t_kvr_header* header, uint64_t inp_size)
 {
     return inp_size == expectedInputSize(header);
 }

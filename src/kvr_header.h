@@ -31,10 +31,10 @@ enum t_input_verdict {
 // The record of the KVR_HEADER_SIZE bytes at the start of a file.
 void decodeHeader(const unsigned char* bytes, t_kvr_header* header);
 // Whether the first bytes of a file, length of them, are a KVR picture's.
-int isKvrMagic(const char* bytes, size_t length);
+bool isKvrMagic(const char* bytes, size_t length);
 // Every field with its rule, in file order; a picture converts when all hold.
 const t_header_rule* headerRules(int* count);
-int ruleHolds(const t_header_rule* rule, const t_kvr_header* header);
+bool ruleHolds(const t_header_rule* rule, const t_kvr_header* header);
 int32_t ruleNumber(const t_header_rule* rule, const t_kvr_header* header);
 int testHeader(const t_kvr_header* header);
 // The verdict on a header read in full from a file of size bytes.
@@ -44,6 +44,6 @@ uint64_t sampleCount(const t_kvr_header* header);
 // year of 0 to 9999 in four places, any other with its sign and at least five.
 void captureTime(const t_kvr_header* header, char* text, size_t size);
 uint64_t expectedInputSize(const t_kvr_header* header);
-int sizeMatches(const t_kvr_header* header, uint64_t inp_size);
+bool sizeMatches(const t_kvr_header* header, uint64_t inp_size);
 
 #endif

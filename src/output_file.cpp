@@ -37,15 +37,15 @@ static bool mayOverwrite(t_output* output)
         standing.kind == ENTRY_SPECIAL)
         return true;
     if (standing.kind != ENTRY_REGULAR)
-        return fail(output, standing.kind == ENTRY_FOLDER ? OUTPUT_IS_FOLDER : OUTPUT_UNOPENED);
+        return fail(output, standing.kind == ENTRY_FOLDER ? OUTPUT_IS_FOLDER : OUTPUT_REFUSED);
     if (sameIdentity(&standing.identity, &output->input))
         return fail(output, OUTPUT_IS_INPUT);
     FILE* older = openInFolder(output->folder, output->name);
     if (older == NULL)
-        return errno == ENOENT || fail(output, OUTPUT_UNOPENED);
+        return errno == ENOENT || fail(output, OUTPUT_REFUSED);
     bool picture = closeIfPicture(older, &unreadable);
     if (unreadable)
-        return fail(output, OUTPUT_UNOPENED);
+        return fail(output, OUTPUT_REFUSED);
     return !picture || fail(output, OUTPUT_IS_PICTURE);
 }
 
@@ -66,16 +66,16 @@ static bool heldFileIsPicture(FILE* stream, const char* out)
 static bool createBeside(t_output* output)
 {
     if (!mayReplace(output->folder, output->name))
-        return fail(output, OUTPUT_UNOPENED);
+        return fail(output, OUTPUT_REFUSED);
     if (!mayOverwrite(output))
         return false;
     if (!createReplacement(&output->replacement, output->folder, output->name, &output->mode)) {
         bool refused = errno == EACCES || errno == EPERM || errno == EROFS;
-        return fail(output, refused ? OUTPUT_FOLDER_REFUSED : OUTPUT_UNOPENED);
+        return fail(output, refused ? OUTPUT_FOLDER_REFUSED : OUTPUT_REFUSED);
     }
     output->stream = output->replacement.stream;
     return giveOwner(output->stream, output->folder, output->name, &output->ownerKept) ||
-           fail(output, OUTPUT_UNOPENED);
+           fail(output, OUTPUT_REFUSED);
 }
 
 // The new file stands in the folder of the file that the output path leads
@@ -87,7 +87,7 @@ static bool openBeside(t_output* output, const char* out)
 
     if (walkPath(out, WALK_FOLLOW_LAST, &output->ownFolder, output->target,
                  sizeof output->target) != WALK_DONE)
-        return fail(output, OUTPUT_UNOPENED);
+        return fail(output, OUTPUT_REFUSED);
     output->held = true;
     output->folder = &output->ownFolder;
     output->name = output->target;
@@ -96,7 +96,7 @@ static bool openBeside(t_output* output, const char* out)
         return createBeside(output);
     output->direct = true;
     output->stream = standing.trusted ? openForWriting(output->folder, output->name) : NULL;
-    return output->stream != NULL || fail(output, OUTPUT_UNOPENED);
+    return output->stream != NULL || fail(output, OUTPUT_REFUSED);
 }
 
 // An output path that leads to a descriptor the run holds is written through
@@ -106,7 +106,7 @@ static bool openHeld(t_output* output, int fd, const char* out)
     output->direct = true;
     output->stream = openDescriptor(fd);
     if (output->stream == NULL)
-        return fail(output, OUTPUT_UNOPENED);
+        return fail(output, OUTPUT_REFUSED);
     return !heldFileIsPicture(output->stream, out) || fail(output, OUTPUT_IS_PICTURE);
 }
 
@@ -126,7 +126,7 @@ bool openOutput(t_output* output, const char* out, uint64_t size, const t_file_i
     output->mode = *mode;
     output->replacing = true;
     if (isForbiddenOutput(out))
-        return fail(output, OUTPUT_UNOPENED);
+        return fail(output, OUTPUT_REFUSED);
     if (pathIsFile(out, input))
         return fail(output, OUTPUT_IS_INPUT);
     if (!(fd >= 0 ? openHeld(output, fd, out) : openBeside(output, out)))
@@ -185,7 +185,7 @@ static bool takeName(t_output* output)
     }
     if (committed == COMMITTED)
         return true;
-    return fail(output, committed == COMMIT_REFUSED ? OUTPUT_UNOPENED : OUTPUT_UNWRITABLE);
+    return fail(output, committed == COMMIT_REFUSED ? OUTPUT_REFUSED : OUTPUT_UNWRITABLE);
 }
 
 // The last buffered bytes may still meet a full medium: the flush is checked
@@ -201,7 +201,7 @@ bool commitOutput(t_output* output)
         return closeOutput(output);
     if (!giveAttributes(output->stream, output->folder, output->name,
                         output->replacement.unnamed, output->ownerKept, &output->mode))
-        return fail(output, OUTPUT_UNOPENED);
+        return fail(output, OUTPUT_REFUSED);
     if (!takeName(output))
         return false;
     discardOutput(output);

@@ -18,7 +18,7 @@
 
 // Why a call on the output failed, for the job to say.
 enum t_output_failure {
-    OUTPUT_UNOPENED, OUTPUT_UNWRITABLE, OUTPUT_IS_INPUT, OUTPUT_IS_PICTURE,
+    OUTPUT_REFUSED, OUTPUT_UNWRITABLE, OUTPUT_IS_INPUT, OUTPUT_IS_PICTURE,
     OUTPUT_IS_FOLDER,         // a folder stands at the name
     OUTPUT_TAKEN,             // something stands at a name that is not to be replaced
     OUTPUT_FOLDER_REFUSED,    // no new file may be made in the folder
@@ -41,7 +41,7 @@ struct t_output {
     bool direct;                   // written in place, never deleted
     bool held;                     // ownFolder is open
     bool replacing;                // what stands at the name may be replaced
-    int ownerKept;                 // the new file has the owner and group of the older one
+    bool ownerKept;                // the new file has the owner and group of the older one
     t_output_failure failure;      // after a call that failed
     int cause;                     // its errno
     t_file_identity input;         // the file the output never replaces

@@ -48,7 +48,7 @@ static bool nameTemporary(t_replacement* replacement)
          attempt++) {
         chooseTemporaryName(replacement, attempt);
         if (replacement->unnamed)
-            named = linkUnnamed(replacement->kept, replacement->folder, replacement->temporary);
+            named = linkUnnamed(replacement->handle, replacement->folder, replacement->temporary);
         else
             named = (replacement->stream =
                      createInFolder(replacement->folder, replacement->temporary)) != NULL;
@@ -102,12 +102,12 @@ static bool takeName(t_replacement* replacement, t_commit_way way)
 {
     if (way == COMMIT_FREE_NAME)
         return replacement->unnamed
-               ? linkUnnamed(replacement->kept, replacement->folder, replacement->name)
-               : renameUnreplacing(replacement->folder, replacement->kept,
+               ? linkUnnamed(replacement->handle, replacement->folder, replacement->name)
+               : renameUnreplacing(replacement->folder, replacement->handle,
                                    replacement->temporary, replacement->name);
     holdInterrupts();
     bool named = (!replacement->unnamed || nameTemporary(replacement)) &&
-                 replaceInFolder(replacement->folder, replacement->kept, replacement->temporary,
+                 replaceInFolder(replacement->folder, replacement->handle, replacement->temporary,
                                  replacement->name);
     int cause = errno;
     if (named)
@@ -121,10 +121,10 @@ static bool takeName(t_replacement* replacement, t_commit_way way)
 t_commit commitReplacement(t_replacement* replacement, t_commit_way way)
 {
     if (replacement->stream != NULL) {
-        replacement->keeping = closeKeeping(replacement->stream, &replacement->kept);
+        replacement->handleOpen = closeStreamKeepingFile(replacement->stream, &replacement->handle);
         replacement->stream = NULL;
     }
-    if (!replacement->keeping)
+    if (!replacement->handleOpen)
         return COMMIT_FAILED;
     if (!takeName(replacement, way))
         return commitFailure(errno);
@@ -142,7 +142,7 @@ void abandonReplacement(t_replacement* replacement)
         removeInFolder(replacement->folder, replacement->temporary);
         disarm(replacement);
     }
-    if (replacement->keeping)
-        closeKept(replacement->kept);
-    replacement->keeping = false;
+    if (replacement->handleOpen)
+        closeFileHandle(replacement->handle);
+    replacement->handleOpen = false;
 }

@@ -27,8 +27,8 @@ constexpr int TEMPORARY_NAME_SIZE = 256;
 struct t_replacement {
     FILE* stream;
     bool unnamed;
-    bool keeping;                 // kept is open
-    t_kept kept;
+    bool handleOpen;              // the file closed as a stream, open as handle
+    t_file_handle handle;
     const t_folder* folder;
     const char* name;             // the file it replaces, in folder
     char temporary[TEMPORARY_NAME_SIZE];

@@ -52,19 +52,19 @@ enum t_file_kind { KIND_UNKNOWN, KIND_REGULAR, KIND_FOLDER, KIND_SPECIAL, KIND_F
 // regular file), or that a link on the way may not be followed.
 FILE* openForReading(const char* path, t_file_kind* kind);
 // The state of an open regular file; 0 for anything else or a failed query.
-int regularFileState(FILE* f, t_file_state* state);
-int isFolder(FILE* f);
+bool regularFileState(FILE* f, t_file_state* state);
+bool isFolder(FILE* f);
 // Whether the open file belongs to the runner.
 bool ownedByRunner(FILE* f);
-int fileIdentity(FILE* f, t_file_identity* identity);
+bool fileIdentity(FILE* f, t_file_identity* identity);
 // Whether path leads to the file that stream is, by any path or link.
-int pathIsStream(const char* path, FILE* stream);
+bool pathIsStream(const char* path, FILE* stream);
 // Whether path leads to the open file f.
-int pathIsFile(const char* path, const t_file_identity* file);
+bool pathIsFile(const char* path, const t_file_identity* file);
 
 // Whether path may never be written (Windows: a device's name other than
 // NUL, a blank name or a stream in a file).
-int isForbiddenOutput(const char* path);
+bool isForbiddenOutput(const char* path);
 // Opens the device or FIFO called name in folder for binary writing.
 FILE* openForWriting(const t_folder* folder, const char* name);
 // The descriptor of this run that path leads to (/dev/stdout, /dev/fd/3, a
@@ -108,16 +108,16 @@ struct t_entry {
 void judgeEntry(const t_folder* folder, const char* name, t_entry* entry);
 // Whether the file called name may be replaced: nothing is there, or we may
 // write it and a rename may take its place.
-int mayReplace(const t_folder* folder, const char* name);
+bool mayReplace(const t_folder* folder, const char* name);
 // Opens the regular file called name for reading; NULL, errno ENOENT where
 // nothing is there, any other errno where it cannot be read.
 FILE* openInFolder(const t_folder* folder, const char* name);
 // A file's own handle, kept open past its stream's close: an unnamed file is
 // linked through it and, on Windows, a new file stays marked for deletion on
 // it until it takes its name.
-typedef intptr_t t_kept;
-int closeKeeping(FILE* f, t_kept* kept);
-void closeKept(t_kept kept);
+typedef intptr_t t_file_handle;
+bool closeStreamKeepingFile(FILE* f, t_file_handle* kept);
+void closeFileHandle(t_file_handle kept);
 // What a new file's mode comes from: the bits asked for (0666, or those a
 // copy of the picture takes), less the umask, read once before any conversion
 // starts as reading it changes it for a moment.
@@ -131,7 +131,7 @@ uint32_t creationMask();
 // NULL, errno EOPNOTSUPP, where the system cannot make one.
 FILE* createUnnamed(const t_folder* folder, const t_new_mode* mode);
 // Gives the unnamed file its name, where nothing stands (errno EEXIST).
-int linkUnnamed(t_kept kept, const t_folder* folder, const char* name);
+bool linkUnnamed(t_file_handle kept, const t_folder* folder, const char* name);
 // Creates a file that did not exist (errno EEXIST if it did), readable and
 // writable by its owner only. On Windows it can be deleted while still open.
 FILE* createInFolder(const t_folder* folder, const char* name);
@@ -139,20 +139,20 @@ FILE* createInFolder(const t_folder* folder, const char* name);
 // of the file called older, or its group alone where the owner cannot be
 // kept; 0 where neither can be and older's group may read or write it.
 // ownerKept tells whether both were.
-int giveOwner(FILE* f, const t_folder* folder, const char* older, int* ownerKept);
+bool giveOwner(FILE* f, const t_folder* folder, const char* older, bool* ownerKept);
 // Gives a complete new file the mode, access control list and other
 // attributes of the regular file called older (setuid and setgid only where
 // its owner was kept), or those of any new file made with mode if no regular
 // file is there.
-int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnamed,
-                   int ownerKept, const t_new_mode* mode);
+bool giveAttributes(FILE* f, const t_folder* folder, const char* older, bool unnamed,
+                   bool ownerKept, const t_new_mode* mode);
 // Puts the file called from, still open as kept, in the place of to,
 // whatever stood there. errno EACCES where another program holds to or
 // access is denied; another where the medium fails.
-int replaceInFolder(const t_folder* folder, t_kept kept, const char* from, const char* to);
+bool replaceInFolder(const t_folder* folder, t_file_handle kept, const char* from, const char* to);
 // Renames from to to where nothing stands at to: errno EEXIST where something
 // does, as replaceInFolder's otherwise.
-int renameUnreplacing(const t_folder* folder, t_kept kept, const char* from, const char* to);
+bool renameUnreplacing(const t_folder* folder, t_file_handle kept, const char* from, const char* to);
 // Whether a failed call's errno says the medium is full (a quota too).
 bool isMediumFull(int error);
 // Safe in a signal handler.
@@ -161,12 +161,12 @@ void removeInFolder(const t_folder* folder, const char* name);
 void reserveSpace(FILE* f, uint64_t size);
 
 // Whether two states, or two identities, are of the same content, or file.
-inline int sameFileState(const t_file_state* a, const t_file_state* b)
+inline bool sameFileState(const t_file_state* a, const t_file_state* b)
 {
     return a->size == b->size && a->changed == b->changed && a->written == b->written;
 }
 
-inline int sameIdentity(const t_file_identity* a, const t_file_identity* b)
+inline bool sameIdentity(const t_file_identity* a, const t_file_identity* b)
 {
     return a->volume == b->volume && a->index == b->index;
 }
@@ -177,7 +177,7 @@ inline int sameIdentity(const t_file_identity* a, const t_file_identity* b)
 extern const char FOLDER_SEPARATOR;
 // Whether path leads to a folder, every link on the way judged by the
 // kernel's rule.
-int isFolderPath(const char* path);
+bool isFolderPath(const char* path);
 // Adds the names in the folder at path, in no order: of its regular files
 // and of the links in it (to be judged when opened) to files, and of its
 // folders, never of a link to one.
@@ -187,7 +187,7 @@ bool listFolder(const char* path, std::vector<std::string>* files,
 // leaves that to the program (Windows; none where nothing matches); else the
 // pattern as it is.
 void expandWildcards(const char* pattern, std::vector<std::string>* paths);
-int isTerminal(FILE* stream);
+bool isTerminal(FILE* stream);
 // The width of the terminal stream is, read at each call; 0 where unknown.
 int terminalWidth(FILE* stream);
 // Whether the run may draw on the terminal stream is: not while it is in the background.

@@ -18,7 +18,7 @@ void printText(FILE* stream, const char* format, ...)
     va_end(values);
 }
 
-int isTerminal(FILE* stream)
+bool isTerminal(FILE* stream)
 {
     return isatty(fileno(stream));
 }

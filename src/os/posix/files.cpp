@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-int statIdentity(const struct stat* info, t_file_identity* identity)
+bool statIdentity(const struct stat* info, t_file_identity* identity)
 {
     identity->volume = (uint64_t)info->st_dev;
     identity->index = (uint64_t)info->st_ino;
@@ -70,7 +70,7 @@ static int64_t nanoseconds(const struct timespec* time)
     return (int64_t)time->tv_sec * 1000000000 + time->tv_nsec;
 }
 
-int regularFileState(FILE* f, t_file_state* state)
+bool regularFileState(FILE* f, t_file_state* state)
 {
     struct stat info;
 
@@ -83,7 +83,7 @@ int regularFileState(FILE* f, t_file_state* state)
     return 1;
 }
 
-int isFolder(FILE* f)
+bool isFolder(FILE* f)
 {
     struct stat info;
 
@@ -97,14 +97,14 @@ bool ownedByRunner(FILE* f)
     return fstat(fileno(f), &info) == 0 && info.st_uid == geteuid();
 }
 
-int fileIdentity(FILE* f, t_file_identity* identity)
+bool fileIdentity(FILE* f, t_file_identity* identity)
 {
     struct stat info;
 
     return fstat(fileno(f), &info) == 0 && statIdentity(&info, identity);
 }
 
-int pathIsStream(const char* path, FILE* stream)
+bool pathIsStream(const char* path, FILE* stream)
 {
     t_file_identity identity;
 
@@ -113,7 +113,7 @@ int pathIsStream(const char* path, FILE* stream)
 
 // Only compared, never opened. A link of the system's own to a pipe or a
 // socket (/proc/self/fd/1) names no path to walk: the kernel follows it.
-int pathIsFile(const char* path, const t_file_identity* file)
+bool pathIsFile(const char* path, const t_file_identity* file)
 {
     char name[PATH_BUFFER];
     t_folder folder;
@@ -127,7 +127,7 @@ int pathIsFile(const char* path, const t_file_identity* file)
     return found && statIdentity(&info, &identity) && sameIdentity(&identity, file);
 }
 
-int isForbiddenOutput(const char*)
+bool isForbiddenOutput(const char*)
 {
     return 0;
 }
@@ -188,7 +188,7 @@ void judgeEntry(const t_folder* folder, const char* name, t_entry* entry)
 
 // In a sticky folder only the file's owner, the folder's owner or a
 // privileged user may replace a file.
-int mayReplace(const t_folder* folder, const char* name)
+bool mayReplace(const t_folder* folder, const char* name)
 {
     struct stat file, place;
 
@@ -217,7 +217,7 @@ FILE* openInFolder(const t_folder* folder, const char* name)
     return f;
 }
 
-int closeKeeping(FILE* f, t_kept* kept)
+bool closeStreamKeepingFile(FILE* f, t_file_handle* kept)
 {
     int fd = dup(fileno(f));
     int closed = fclose(f) == 0;
@@ -228,7 +228,7 @@ int closeKeeping(FILE* f, t_kept* kept)
     return fd >= 0 && closed;
 }
 
-void closeKept(t_kept kept)
+void closeFileHandle(t_file_handle kept)
 {
     close((int)kept);
 }

@@ -10,7 +10,7 @@
 
 const char FOLDER_SEPARATOR = '/';
 
-int isFolderPath(const char* path)
+bool isFolderPath(const char* path)
 {
     t_folder folder;
     bool found = openFolderPath(path, WALK_FOLLOW_LAST, &folder) == WALK_DONE;

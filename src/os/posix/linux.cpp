@@ -16,7 +16,7 @@
 // Append-only and immutable files, or a folder of either kind, refuse the
 // rename whoever runs it. Only a regular file is opened: opening a FIFO would
 // release a writer waiting on it, opening a device may act on it.
-int unchangeable(const t_folder* folder, const char* name)
+bool unchangeable(const t_folder* folder, const char* name)
 {
     struct stat info;
     int flags = 0, changeable = 1;
@@ -58,7 +58,7 @@ FILE* createUnnamed(const t_folder* folder, const t_new_mode* mode)
     return f;
 }
 
-int linkUnnamed(t_kept kept, const t_folder* folder, const char* name)
+bool linkUnnamed(t_file_handle kept, const t_folder* folder, const char* name)
 {
     char proc[32];
 
@@ -68,7 +68,7 @@ int linkUnnamed(t_kept kept, const t_folder* folder, const char* name)
 
 // Where the file system cannot rename so, a link and an unlink do the same;
 // a kill between them leaves both names, never a lost file.
-int renameUnreplacing(const t_folder* folder, t_kept, const char* from, const char* to)
+bool renameUnreplacing(const t_folder* folder, t_file_handle, const char* from, const char* to)
 {
     if (renameat2(folder->fd, from, folder->fd, to, RENAME_NOREPLACE) == 0)
         return 1;
@@ -102,7 +102,7 @@ static ssize_t readAttribute(int fd, const char* path, const char* name, char* v
 // conversions may run at once and nothing large lives on the stack.
 constexpr size_t ATTRIBUTE_ROOM = 65536;
 
-int carryExtendedAttributes(int to, const t_folder* folder, const char* older)
+bool carryExtendedAttributes(int to, const t_folder* folder, const char* older)
 {
     char* names = (char*)malloc(2 * ATTRIBUTE_ROOM);
     char* value = names + ATTRIBUTE_ROOM;
@@ -128,7 +128,7 @@ int carryExtendedAttributes(int to, const t_folder* folder, const char* older)
 }
 
 // A new file may have taken the folder's default access list, which older never had.
-int dropAccessList(int fd)
+bool dropAccessList(int fd)
 {
     return fremovexattr(fd, ACCESS_LIST) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
@@ -136,7 +136,7 @@ int dropAccessList(int fd)
 // What a file made with mode takes from the folder's default access list: its
 // entries, the owner's, the others' and the mask's (or the group's, without a
 // mask) each within its part of mode. 0 where the folder has none.
-int inheritAccessList(int fd, const t_folder* folder, uint32_t mode)
+bool inheritAccessList(int fd, const t_folder* folder, uint32_t mode)
 {
     unsigned char list[LIST_HEADER + LIST_ENTRY * MOST_ENTRIES];
     int from = openat(folder->fd, ".", O_RDONLY | O_DIRECTORY);

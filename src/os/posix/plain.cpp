@@ -6,7 +6,7 @@
 
 #include "posix_files.h"
 
-int unchangeable(const t_folder*, const char*)
+bool unchangeable(const t_folder*, const char*)
 {
     return 0;
 }
@@ -17,28 +17,28 @@ FILE* createUnnamed(const t_folder*, const t_new_mode*)
     return NULL;
 }
 
-int linkUnnamed(t_kept, const t_folder*, const char*)
+bool linkUnnamed(t_file_handle, const t_folder*, const char*)
 {
     return 0;
 }
 
 // A kill between the link and the unlink leaves both names, never a lost file.
-int renameUnreplacing(const t_folder* folder, t_kept, const char* from, const char* to)
+bool renameUnreplacing(const t_folder* folder, t_file_handle, const char* from, const char* to)
 {
     return linkat(folder->fd, from, folder->fd, to, 0) == 0 && unlinkat(folder->fd, from, 0) == 0;
 }
 
-int carryExtendedAttributes(int, const t_folder*, const char*)
+bool carryExtendedAttributes(int, const t_folder*, const char*)
 {
     return 1;
 }
 
-int dropAccessList(int)
+bool dropAccessList(int)
 {
     return 1;
 }
 
-int inheritAccessList(int, const t_folder*, uint32_t)
+bool inheritAccessList(int, const t_folder*, uint32_t)
 {
     return 0;
 }

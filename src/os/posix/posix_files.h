@@ -9,19 +9,19 @@
 
 static_assert(sizeof(off_t) == 8, "pictures over 2 GiB need 64-bit file offsets");
 
-int statIdentity(const struct stat* info, t_file_identity* identity);
+bool statIdentity(const struct stat* info, t_file_identity* identity);
 // The kernel's rule for a link, or a FIFO, in a sticky folder that others may
 // write: it is followed, or opened, only where the runner or the folder's
 // owner made it.
 bool madeByTrusted(int folder, const struct stat* entry);
 // Whether a rename may not replace the file called name, whoever runs it.
-int unchangeable(const t_folder* folder, const char* name);
+bool unchangeable(const t_folder* folder, const char* name);
 // Every extended attribute of older on the new file, its access list among them.
-int carryExtendedAttributes(int to, const t_folder* folder, const char* older);
+bool carryExtendedAttributes(int to, const t_folder* folder, const char* older);
 // Removes an access list the new file took from its folder.
-int dropAccessList(int fd);
+bool dropAccessList(int fd);
 // Gives the new file what the folder's default access list gives any new
 // file made with mode; 0 where the folder has none.
-int inheritAccessList(int fd, const t_folder* folder, uint32_t mode);
+bool inheritAccessList(int fd, const t_folder* folder, uint32_t mode);
 
 #endif

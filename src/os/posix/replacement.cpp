@@ -31,7 +31,7 @@ uint32_t creationMask()
 
 // Only a privileged user may give a file away: anyone else keeps the group
 // alone, where they belong to it, as cp -p does.
-int giveOwner(FILE* f, const t_folder* folder, const char* older, int* ownerKept)
+bool giveOwner(FILE* f, const t_folder* folder, const char* older, bool* ownerKept)
 {
     struct stat previous;
     int fd = fileno(f);
@@ -47,13 +47,13 @@ int giveOwner(FILE* f, const t_folder* folder, const char* older, int* ownerKept
 
 // A file made under a name of its own is made private; in the end it takes
 // what any new file made with mode in its folder takes.
-static int giveNewFileMode(int fd, const t_folder* folder, const t_new_mode* mode)
+static bool giveNewFileMode(int fd, const t_folder* folder, const t_new_mode* mode)
 {
     return inheritAccessList(fd, folder, mode->asked) ||
            fchmod(fd, (mode_t)(mode->asked & ~mode->umask)) == 0;
 }
 
-int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnamed, int ownerKept,
+bool giveAttributes(FILE* f, const t_folder* folder, const char* older, bool unnamed, bool ownerKept,
                    const t_new_mode* mode)
 {
     struct stat previous;
@@ -70,7 +70,7 @@ int giveAttributes(FILE* f, const t_folder* folder, const char* older, int unnam
            carryExtendedAttributes(fd, folder, older);
 }
 
-int replaceInFolder(const t_folder* folder, t_kept, const char* from, const char* to)
+bool replaceInFolder(const t_folder* folder, t_file_handle, const char* from, const char* to)
 {
     return renameat(folder->fd, from, folder->fd, to) == 0;
 }

@@ -21,7 +21,7 @@ uint32_t processNumber()
 }
 
 // A colon after the drive names a stream inside a file, never a file.
-static int namesStream(const char* path)
+static bool namesStream(const char* path)
 {
     const char* rest = strncmp(path, "\\\\?\\", 4) == 0 || strncmp(path, "\\\\.\\", 4) == 0
                        ? path + 4 : path;
@@ -52,14 +52,14 @@ static size_t stemLength(const char* name)
     return length;
 }
 
-static int stemIs(const char* name, const char* device)
+static bool stemIs(const char* name, const char* device)
 {
     return stemLength(name) == strlen(device) && _strnicmp(name, device, strlen(device)) == 0;
 }
 
 // A port's number: any digits, or one of the superscripts one to three
 // (COM¹), which Windows takes for ports too.
-static int namesPortNumber(const char* text, size_t length)
+static bool namesPortNumber(const char* text, size_t length)
 {
     if (length == 2 && text[0] == '\xC2' && (text[1] == '\xB9' || text[1] == '\xB2' ||
                                              text[1] == '\xB3'))
@@ -73,7 +73,7 @@ static int namesPortNumber(const char* text, size_t length)
 // Windows takes these names, with any extension, in any case and in any
 // folder, for its devices; only NUL is written as a device on purpose. Every
 // COMn and LPTn is refused, past COM9 too, where a port may still answer.
-static int namesDevice(const char* name)
+static bool namesDevice(const char* name)
 {
     static const char* const DEVICES[] = {"CON", "PRN", "AUX", "CONIN$", "CONOUT$"};
     size_t length = stemLength(name);
@@ -88,7 +88,7 @@ static int namesDevice(const char* name)
 // After \\.\ or \\?\ come a drive, UNC\ or a volume, each a place of files;
 // anything else is a device (COM10, PhysicalDrive0, pipe\x) and only NUL is
 // written.
-static int namesOtherDevice(const wchar_t* wide)
+static bool namesOtherDevice(const wchar_t* wide)
 {
     const wchar_t* rest = wide + 4;
 
@@ -102,7 +102,7 @@ static int namesOtherDevice(const wchar_t* wide)
 
 // A port or a pipe reached by any other name (a link, a name Windows maps) is
 // no file either; only standard output is written as it is.
-static int leadsToDevice(const wchar_t* wide, const char* path)
+static bool leadsToDevice(const wchar_t* wide, const char* path)
 {
     HANDLE file = openExisting(wide);
 
@@ -114,7 +114,7 @@ static int leadsToDevice(const wchar_t* wide, const char* path)
 }
 
 // The names come first: a port is never opened, not even to ask what it is.
-int isForbiddenOutput(const char* path)
+bool isForbiddenOutput(const char* path)
 {
     const char* name = baseName(path);
     wchar_t wide[WIDE_PATH];
@@ -126,7 +126,7 @@ int isForbiddenOutput(const char* path)
 }
 
 // In 100-nanosecond steps.
-int regularFileState(FILE* f, t_file_state* state)
+bool regularFileState(FILE* f, t_file_state* state)
 {
     HANDLE file = streamHandle(f);
     FILE_BASIC_INFO times;
@@ -142,7 +142,7 @@ int regularFileState(FILE* f, t_file_state* state)
     return 1;
 }
 
-int isFolder(FILE* f)
+bool isFolder(FILE* f)
 {
     BY_HANDLE_FILE_INFORMATION info;
 
@@ -176,19 +176,19 @@ bool ownedByRunner(FILE* f)
     return ours;
 }
 
-int fileIdentity(FILE* f, t_file_identity* identity)
+bool fileIdentity(FILE* f, t_file_identity* identity)
 {
     return handleIdentity(streamHandle(f), identity);
 }
 
-int pathIsStream(const char* path, FILE* stream)
+bool pathIsStream(const char* path, FILE* stream)
 {
     t_file_identity a, b;
 
     return pathIdentity(path, &a) && fileIdentity(stream, &b) && sameIdentity(&a, &b);
 }
 
-int pathIsFile(const char* path, const t_file_identity* file)
+bool pathIsFile(const char* path, const t_file_identity* file)
 {
     t_file_identity identity;
 
@@ -318,7 +318,7 @@ void judgeEntry(const t_folder* folder, const char* name, t_entry* entry)
     }
 }
 
-int mayReplace(const t_folder* folder, const char* name)
+bool mayReplace(const t_folder* folder, const char* name)
 {
     wchar_t wide[WIDE_PATH];
     DWORD attributes = widePlaced(folder, name, wide) ? GetFileAttributesW(wide) : 0;
@@ -337,7 +337,7 @@ FILE* openInFolder(const t_folder* folder, const char* name)
 }
 
 // A second handle, so that the file stays open, and marked, past the stream.
-int closeKeeping(FILE* f, t_kept* kept)
+bool closeStreamKeepingFile(FILE* f, t_file_handle* kept)
 {
     HANDLE process = GetCurrentProcess(), copy;
     int duplicated = DuplicateHandle(process, streamHandle(f), process, &copy, 0, FALSE,
@@ -346,11 +346,11 @@ int closeKeeping(FILE* f, t_kept* kept)
 
     if (duplicated && !closed)
         CloseHandle(copy);
-    *kept = duplicated ? (t_kept)copy : (t_kept)INVALID_HANDLE_VALUE;
+    *kept = duplicated ? (t_file_handle)copy : (t_file_handle)INVALID_HANDLE_VALUE;
     return duplicated && closed;
 }
 
-void closeKept(t_kept kept)
+void closeFileHandle(t_file_handle kept)
 {
     CloseHandle((HANDLE)kept);
 }

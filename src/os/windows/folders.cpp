@@ -51,7 +51,7 @@ static bool listWide(const wchar_t* wide, std::vector<std::string>* files,
     return true;
 }
 
-int isFolderPath(const char* path)
+bool isFolderPath(const char* path)
 {
     DWORD attributes = fileAttributes(path);
 

@@ -10,7 +10,7 @@
 #include <fcntl.h>
 #include <io.h>
 
-static int markForDeletion(HANDLE file, BOOLEAN deleting)
+static bool markForDeletion(HANDLE file, BOOLEAN deleting)
 {
     FILE_DISPOSITION_INFO disposition = {deleting};
 
@@ -26,7 +26,7 @@ struct t_private_security {
     DWORD user[(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE) / 4 + 1];
 };
 
-static int privateSecurity(t_private_security* security)
+static bool privateSecurity(t_private_security* security)
 {
     HANDLE token;
     DWORD size;
@@ -94,7 +94,7 @@ FILE* createUnnamed(const t_folder*, const t_new_mode*)
     return NULL;
 }
 
-int linkUnnamed(t_kept, const t_folder*, const char*)
+bool linkUnnamed(t_file_handle, const t_folder*, const char*)
 {
     return 0;
 }
@@ -107,7 +107,7 @@ FILE* createInFolder(const t_folder* folder, const char* name)
 }
 
 // Where the volume keeps no access lists (FAT, exFAT) there is none to keep.
-static int keepsAccessLists(HANDLE file)
+static bool keepsAccessLists(HANDLE file)
 {
     DWORD flags = 0;
 
@@ -115,7 +115,7 @@ static int keepsAccessLists(HANDLE file)
            (flags & FILE_PERSISTENT_ACLS);
 }
 
-static int sameAccessList(PACL a, PACL b)
+static bool sameAccessList(PACL a, PACL b)
 {
     return a == b || (a != NULL && b != NULL && a->AclSize == b->AclSize &&
                       memcmp(a, b, a->AclSize) == 0);
@@ -124,7 +124,7 @@ static int sameAccessList(PACL a, PACL b)
 // The older output's access list, as it is, whether it inherits or not; its
 // owner and group where the system lets us. The list is read back: a file
 // that would be open to more people than before is never made.
-static int carrySecurity(HANDLE file, HANDLE older)
+static bool carrySecurity(HANDLE file, HANDLE older)
 {
     const SECURITY_INFORMATION ALL =
         DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
@@ -144,7 +144,7 @@ static int carrySecurity(HANDLE file, HANDLE older)
 }
 
 // The name Windows knows the open file by, in full.
-static int handlePath(HANDLE file, wchar_t* wide)
+static bool handlePath(HANDLE file, wchar_t* wide)
 {
     DWORD length = GetFinalPathNameByHandleW(file, wide, WIDE_PATH, FILE_NAME_NORMALIZED);
 
@@ -153,7 +153,7 @@ static int handlePath(HANDLE file, wchar_t* wide)
 
 // A new output gets what the folder passes on to any new file there. Where it
 // passes on nothing, the file stays its owner's.
-static int inheritSecurity(HANDLE file)
+static bool inheritSecurity(HANDLE file)
 {
     ACL none;
     PSECURITY_DESCRIPTOR given = NULL;
@@ -173,7 +173,7 @@ static int inheritSecurity(HANDLE file)
                                               &security.descriptor));
 }
 
-static int copyStream(const wchar_t* from, const wchar_t* to)
+static bool copyStream(const wchar_t* from, const wchar_t* to)
 {
     HANDLE in = CreateFileW(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                             OPEN_EXISTING, 0, NULL);
@@ -195,7 +195,7 @@ static int copyStream(const wchar_t* from, const wchar_t* to)
 // The older output's named streams (a zone mark, a thumbnail), each copied
 // into the new file under its name, as ReplaceFileW keeps them. A file marked
 // for deletion takes no new stream: the mark is lifted for the copy alone.
-static int carryStreams(HANDLE file, const wchar_t* older)
+static bool carryStreams(HANDLE file, const wchar_t* older)
 {
     WIN32_FIND_STREAM_DATA stream;
     wchar_t from[WIDE_PATH], to[WIDE_PATH];
@@ -230,7 +230,7 @@ constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 // The older output's attributes (hidden, system, not indexed), or those of any
 // new file, read back, as no call says it dropped one. The file stays hidden
 // until the very moment it takes its name (replaceInFolder).
-static int giveFileAttributes(HANDLE file, DWORD attributes)
+static bool giveFileAttributes(HANDLE file, DWORD attributes)
 {
     FILE_BASIC_INFO basic = {};
 
@@ -242,15 +242,15 @@ static int giveFileAttributes(HANDLE file, DWORD attributes)
 
 // The owner and group come with the access list, once the file is complete
 // (giveAttributes), where the system lets us give them.
-int giveOwner(FILE*, const t_folder*, const char*, int* ownerKept)
+bool giveOwner(FILE*, const t_folder*, const char*, bool* ownerKept)
 {
-    *ownerKept = 1;
-    return 1;
+    *ownerKept = true;
+    return true;
 }
 
 // What a replaced output had, it keeps: its access list, its named streams and
 // its attributes. A new output gets what any new file in its folder gets.
-int giveAttributes(FILE* f, const t_folder* folder, const char* older, int, int,
+bool giveAttributes(FILE* f, const t_folder* folder, const char* older, bool, bool,
                    const t_new_mode*)
 {
     HANDLE file = streamHandle(f);
@@ -273,7 +273,7 @@ int giveAttributes(FILE* f, const t_folder* folder, const char* older, int, int,
     return kept;
 }
 
-static int setAttributes(HANDLE file, DWORD attributes)
+static bool setAttributes(HANDLE file, DWORD attributes)
 {
     FILE_BASIC_INFO basic = {};
 
@@ -282,7 +282,7 @@ static int setAttributes(HANDLE file, DWORD attributes)
 }
 
 // Lifts the mark for deletion, or finds none where the file system refuses it.
-static int unmark(HANDLE file)
+static bool unmark(HANDLE file)
 {
     FILE_STANDARD_INFO standard;
 
@@ -311,7 +311,7 @@ constexpr DWORD RENAME_PAUSE_MS = 50;
 // both back before the wait, so that a kill at any moment, waiting included,
 // leaves nothing of it. Where it replaces, the rename is tried again for up to
 // a second; where it may not, something standing at the name is EEXIST.
-static int renameByHandle(const t_folder* folder, t_kept kept, const char* to, bool replacing)
+static bool renameByHandle(const t_folder* folder, t_file_handle kept, const char* to, bool replacing)
 {
     alignas(FILE_RENAME_INFO) unsigned char buffer[sizeof(FILE_RENAME_INFO) +
                                                    WIDE_PATH * sizeof(wchar_t)] = {};
@@ -346,12 +346,12 @@ static int renameByHandle(const t_folder* folder, t_kept kept, const char* to, b
     return 0;
 }
 
-int replaceInFolder(const t_folder* folder, t_kept kept, const char*, const char* to)
+bool replaceInFolder(const t_folder* folder, t_file_handle kept, const char*, const char* to)
 {
     return renameByHandle(folder, kept, to, true);
 }
 
-int renameUnreplacing(const t_folder* folder, t_kept kept, const char*, const char* to)
+bool renameUnreplacing(const t_folder* folder, t_file_handle kept, const char*, const char* to)
 {
     return renameByHandle(folder, kept, to, false);
 }

@@ -9,7 +9,7 @@
 
 // The C runtime gives every file the inode 0: a file is known by its volume
 // and its index.
-int handleIdentity(HANDLE file, t_file_identity* identity)
+bool handleIdentity(HANDLE file, t_file_identity* identity)
 {
     BY_HANDLE_FILE_INFORMATION info;
 
@@ -25,7 +25,7 @@ HANDLE streamHandle(FILE* f)
     return (HANDLE)_get_osfhandle(_fileno(f));
 }
 
-int startsWith(const wchar_t* text, const wchar_t* start)
+bool startsWith(const wchar_t* text, const wchar_t* start)
 {
     return wcsncmp(text, start, wcslen(start)) == 0;
 }
@@ -121,7 +121,7 @@ static bool fullPath(const wchar_t* given, wchar_t* full)
 // that are not UTF-8 (an unpaired surrogate on the command line) name no file.
 // The full path in its \\?\ form knows no limit of 260 characters and no
 // device names; a device path (\\.\NUL) or a \\?\ path stays as it is.
-int widePath(const char* path, wchar_t* wide)
+bool widePath(const char* path, wchar_t* wide)
 {
     wchar_t given[WIDE_PATH], full[WIDE_PATH];
 
@@ -143,7 +143,7 @@ int widePath(const char* path, wchar_t* wide)
     return 1;
 }
 
-int widePlaced(const t_folder* folder, const char* name, wchar_t* wide)
+bool widePlaced(const t_folder* folder, const char* name, wchar_t* wide)
 {
     char path[2 * PATH_BUFFER];
     int length = snprintf(path, sizeof path, "%s%s", folder->path, name);
@@ -164,7 +164,7 @@ HANDLE openExisting(const wchar_t* wide)
     return openToQuery(wide, 0);
 }
 
-int wideIdentity(const wchar_t* wide, t_file_identity* identity)
+bool wideIdentity(const wchar_t* wide, t_file_identity* identity)
 {
     HANDLE file = openExisting(wide);
     int known = handleIdentity(file, identity);
@@ -173,7 +173,7 @@ int wideIdentity(const wchar_t* wide, t_file_identity* identity)
     return known;
 }
 
-int pathIdentity(const char* path, t_file_identity* identity)
+bool pathIdentity(const char* path, t_file_identity* identity)
 {
     wchar_t wide[WIDE_PATH];
 

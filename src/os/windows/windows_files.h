@@ -11,19 +11,19 @@
 constexpr DWORD WIDE_PATH = 32768;
 
 // A file is known by its volume and its index.
-int handleIdentity(HANDLE file, t_file_identity* identity);
+bool handleIdentity(HANDLE file, t_file_identity* identity);
 HANDLE streamHandle(FILE* f);
-int startsWith(const wchar_t* text, const wchar_t* start);
+bool startsWith(const wchar_t* text, const wchar_t* start);
 // The full path in its \\?\ form, WIDE_PATH units at most; 0 for bytes that
 // are not UTF-8.
-int widePath(const char* path, wchar_t* wide);
+bool widePath(const char* path, wchar_t* wide);
 // The path of the file called name in folder.
-int widePlaced(const t_folder* folder, const char* name, wchar_t* wide);
+bool widePlaced(const t_folder* folder, const char* name, wchar_t* wide);
 // A handle that asks for no more than access, shared with every other program.
 HANDLE openToQuery(const wchar_t* wide, DWORD access);
 HANDLE openExisting(const wchar_t* wide);
-int wideIdentity(const wchar_t* wide, t_file_identity* identity);
-int pathIdentity(const char* path, t_file_identity* identity);
+bool wideIdentity(const wchar_t* wide, t_file_identity* identity);
+bool pathIdentity(const char* path, t_file_identity* identity);
 DWORD fileAttributes(const char* path);
 // Makes the folder at path with every missing parent; whether it is a folder then.
 bool makeFolders(const char* path);
