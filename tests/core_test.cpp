@@ -1,10 +1,13 @@
-// The rooms that take and give bytes, called directly: the text rules, the progress line.
+// The rooms that take and give bytes, called directly: the text rules, the progress line and the
+// user's cards.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "progress.h"
 #include "text_rules.h"
+#include "user_cards.h"
 
 // Every name a program prints: a terminal's controls as '?' on a line, escaped in a field.
 TEST(TextRules, NamesAsPrinted)
@@ -42,5 +45,83 @@ TEST(Progress, LineForAWidth)
         char line[PROGRESS_LINE];
         EXPECT_EQ(composeProgress(&row.progress, row.width, line), row.line.size()) << row.width;
         EXPECT_EQ(line, row.line) << row.width;
+    }
+}
+
+// One setting each: its card of 80 bytes (blanks after what is shown), or why none.
+TEST(UserCards, SettingsAsCards)
+{
+    const struct { std::string setting; t_card_refusal refusal; std::string card; } rows[] = {
+        {"EXPTIME = 10", CARD_TAKEN, "EXPTIME =                   10"},
+        {" \tazimuth=1.5e-3 ", CARD_TAKEN, "AZIMUTH =               1.5E-3"},
+        {"SITELONG=-.5d+2", CARD_TAKEN, "SITELONG=               -.5D+2"},
+        {"CCD-TEMP=-12.25", CARD_TAKEN, "CCD-TEMP=               -12.25"},
+        {"NUMBER=1E5", CARD_TAKEN, "NUMBER  =                  1E5"},
+        {"NUMBER=12345678901234567890", CARD_TAKEN, "NUMBER  = 12345678901234567890"},
+        {"FLIPPED=T", CARD_TAKEN, "FLIPPED =                    T"},
+        {"OBJECT = T CrB", CARD_TAKEN, "OBJECT  = 'T CrB   '"},
+        {"FILTER = 'V'", CARD_TAKEN, "FILTER  = 'V       '"},
+        {"NICKNAME='''Bob'''", CARD_TAKEN, "NICKNAME= '''Bob'' '"},
+        {"NOTE=it's 'x'", CARD_TAKEN, "NOTE    = 'it''s ''x'''"},
+        {"X_1-Y=''", CARD_TAKEN, "X_1-Y   = ''"},
+        {"TELESCOP='  C14  '", CARD_TAKEN, "TELESCOP= '  C14   '"},
+        {"NAXISA=1.2.3", CARD_TAKEN, "NAXISA  = '1.2.3   '"},
+        {"NAXI1=+.E5", CARD_TAKEN, "NAXI1   = '+.E5    '"},
+        {"EXP=1E", CARD_TAKEN, "EXP     = '1E      '"},
+        {"OBJECT=" + std::string(67, 'x') + "~", CARD_TAKEN, "OBJECT  = '" + std::string(67, 'x') + "~'"},
+        {"EXPTIME 10", CARD_NO_EQUALS, ""},
+        {" \t= 10", CARD_NO_KEYWORD, ""},
+        {"@RA=1", CARD_KEYWORD_CHARACTER, ""},
+        {"OBSERVERS=x", CARD_LONG_KEYWORD, ""},
+        {"naxis12=1", CARD_PROGRAM_KEYWORD, ""},
+        {"OBJECT= \t", CARD_NO_VALUE, ""},
+        {"OBJECT='SS Cyg''", CARD_UNCLOSED_QUOTE, ""},
+        {"FILTER='V'x", CARD_AFTER_QUOTE, ""},
+        {"OBSERVER=Ji\xc5\x99\xc3\xad", CARD_NOT_ASCII, ""},
+        {"NOTE=a\x1f", CARD_NOT_ASCII, ""},
+        {"NOTE='\x7f'", CARD_NOT_ASCII, ""},
+        {"OBJECT='" + std::string(67, 'x') + "yz'", CARD_LONG_STRING, ""},
+        {"OBJECT=" + std::string(67, 'x') + "'", CARD_LONG_STRING, ""},
+        {"GAIN=123456789012345678901", CARD_LONG_NUMBER, ""},
+        {"EXPTIME='10'", CARD_NUMBER_ONLY, ""},
+        {"SITELAT=+49:12:00", CARD_NUMBER_ONLY, ""},
+    };
+    for (const auto& row : rows)
+        for (const char* past : {"'", " ", "1", ".", "E"}) {   // never read
+            const std::string text = row.setting + past;
+            t_user_card card;
+            EXPECT_EQ(parseCardSetting(text.data(), row.setting.size(), &card), row.refusal) << row.setting;
+            const std::string shown(card.text, row.refusal == CARD_TAKEN ? CARD_LENGTH : 0);
+            EXPECT_EQ(shown.substr(0, shown.find_last_not_of(' ') + 1), row.card) << row.setting;
+        }
+}
+
+// A cards file: its cards, blanks squeezed, each ended by |, or the line refused with nothing added.
+TEST(UserCards, CardsFile)
+{
+    auto many = [](int n) { std::string s; for (int i = 0; i < n; i++) s += "K" + std::to_string(i) + "=1\n"; return s; };
+    const struct { std::string bytes; int room; t_card_refusal refusal; uint64_t line; std::string cards; } rows[] = {
+        {"\xEF\xBB\xBF# station\r\nEXPTIME = 10\r\n\r\n \t\n  # night\nFILTER='V'", 2, CARD_TAKEN, 0, "EXPTIME = 10 |FILTER = 'V ' |"},
+        {"EXPTIME=10\nDARK=F\nexptime=30\n", 2, CARD_TAKEN, 0, "EXPTIME = 30 |DARK = F |"},
+        {"\xEF\xBB\xBF", 0, CARD_TAKEN, 0, ""},
+        {"\nA=1\nB=2\nC=3\n", 2, CARD_NO_ROOM, 4, ""},
+        {many(USER_CARDS_MOST + 1), 99, CARD_NO_ROOM, USER_CARDS_MOST + 1u, ""},
+        {"A=1\r\nB=\r", 9, CARD_NO_VALUE, 2, ""},
+        {"A=1\n\xEF\xBB\xBF" "B=2", 9, CARD_KEYWORD_CHARACTER, 2, ""},
+        {"A=x\rB=2\n", 9, CARD_NOT_ASCII, 1, ""},
+    };
+    for (const auto& row : rows) {
+        const std::string text = "\r" + row.bytes + "x\n";   // bytes around, never read
+        t_user_cards settings = {};
+        for (auto& unused : settings.cards) strcpy(unused.keyword, "DARK");   // past the count: never looked at
+        uint64_t line = 99;
+        std::string cards;
+        EXPECT_EQ(parseCardsFile(text.data() + 1, row.bytes.size(), &settings, row.room, &line), row.refusal) << row.bytes;
+        EXPECT_EQ(line, row.line) << row.bytes;
+        for (int i = 0; i < settings.count; i++)
+            for (char c : std::string(settings.cards[i].text, CARD_LENGTH) + "|")
+                if (c != ' ' || cards.empty() || cards.back() != ' ')
+                    cards += c;
+        EXPECT_EQ(cards, row.cards) << row.bytes;
     }
 }
