@@ -220,7 +220,8 @@ t_card_refusal parseCardSetting(const char* text, size_t length, t_user_card* ca
     if (equals == NULL)
         return CARD_NO_EQUALS;
     const char* keyword = text;
-    t_card_refusal refusal = takeKeyword(keyword, trimBlanks(&keyword, equals - text), card);
+    size_t keywordLength = trimBlanks(&keyword, (size_t)(equals - text));
+    t_card_refusal refusal = takeKeyword(keyword, keywordLength, card);
     if (refusal != CARD_TAKEN)
         return refusal;
     memset(card->text, ' ', CARD_LENGTH);
