@@ -4,7 +4,7 @@
 TEST_F(InTempDir, TorvanArgumentRules)
 {
     const struct { const char* args; std::string output; int status; } cases[] = {
-        {"", FEW, 1}, {"-h", FEW, 1}, {"a.kvr b.fit -i -h -i", HELP, 0},   // -h wins over -i
+        {"", TOO_FEW_ARGUMENTS, 1}, {"-h", TOO_FEW_ARGUMENTS, 1}, {"a.kvr b.fit -i -h -i", HELP, 0},   // -h wins over -i
         // Switches are whole words: neither is known by its first letters.
         {"a.kvr b.fit -h -ix", "* Neznamy argument `-ix'!\n\n" + HELP, 1},
         {"a.kvr b.fit -i -hx", "* Neznamy argument `-hx'!\n\n" + HELP, 1},
@@ -14,9 +14,9 @@ TEST_F(InTempDir, TorvanArgumentRules)
     };
     writeFile("a.kvr", picture(2, 2));
     for (const auto& c : cases) {
-        const Outcome run = runTorvan(c.args);
-        EXPECT_EQ(run.output, BANNER + c.output) << c.args;
-        EXPECT_EQ(run.status, c.status) << c.args;
+        const Outcome outcome = run(PROGRAM, c.args);
+        EXPECT_EQ(outcome.output, BANNER + c.output) << c.args;
+        EXPECT_EQ(outcome.status, c.status) << c.args;
         EXPECT_FALSE(fs::exists("b.fit")) << c.args;
     }
 }
@@ -40,9 +40,9 @@ TEST_F(InTempDir, Kvr2fitsArgumentRules)
     };
     writeFile("a.kvr", picture(2, 2));
     for (const auto& c : cases) {
-        const Outcome run = runTorvan(std::string(c.args) + " 2>&1", "", nullptr, KVR2FITS);
-        EXPECT_EQ(run.output.substr(0, c.output.size()), c.output) << c.args;
-        EXPECT_EQ(run.status, c.status) << c.args;
+        const Outcome outcome = run(KVR2FITS, std::string(c.args) + " 2>&1");
+        EXPECT_EQ(outcome.output.substr(0, c.output.size()), c.output) << c.args;
+        EXPECT_EQ(outcome.status, c.status) << c.args;
         EXPECT_EQ(fs::exists("out"), false) << c.args;
         EXPECT_EQ(fs::exists("-f/a.fit"), c.status == 0 && c.args[1] == 'j') << c.args;
     }

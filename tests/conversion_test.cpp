@@ -20,12 +20,12 @@ void expectConversions(std::initializer_list<Conversion> rows)
             return std::string(text);
         };
         SCOPED_TRACE(c.before + c.inp + " " + c.out + " " + c.options + c.after + ", " + c.time);
-        const Outcome run = runTorvan("\"" + c.inp + "\" \"" + c.out + "\" " + c.options + c.after,
+        const Outcome outcome = run(PROGRAM, "\"" + c.inp + "\" \"" + c.out + "\" " + c.options + c.after,
                                       c.before);
         const std::string expected =
             fits(c.width, c.height, c.date, c.time, c.card.empty() ? c.inp : c.card);
         const std::string name = c.shown.empty() ? c.inp : c.shown;
-        EXPECT_EQ(run.output, report(name, c.out, c.width, c.height, expected.size(),
+        EXPECT_EQ(outcome.output, report(name, c.out, c.width, c.height, expected.size(),
                                      when("%d.%d.%d; %d:%d:%d.%d")));
         std::string pictures;
         for (int i = 0; i < c.pictures; i++)
@@ -85,24 +85,25 @@ TEST_F(InTempDir, OutputThroughLinksDescriptorsAndModes)
     expectConversions({
         // Links, relative from here, absolute and relative from a folder (a shorter path than
         // the one before it), stay links.
-        Conversion().shell("mkdir s; echo older > s/t; ln -s t s/mid; ln -s $PWD/s/mid s/l; "
-                           "ln -s s/l o; ", "", "", "test -L o -a -L s/l -a -L s/mid"),
+        Conversion().first("mkdir s; echo older > s/t; ln -s t s/mid; ln -s $PWD/s/mid s/l; "
+                           "ln -s s/l o; ").holding("test -L o -a -L s/l -a -L s/mid"),
         // A hard link elsewhere keeps the older content.
-        Conversion().shell("echo older > o; ln o snap; ", "", "", "test $(cat snap) = older"),
+        Conversion().first("echo older > o; ln o snap; ").holding("test $(cat snap) = older"),
         // A new output gets what any new file gets there.
-        Conversion().shell("umask 002; ", "", "", "test $(stat -c %a o) = 664"),
-        Conversion().shell("umask 002; " + NAMED, "", "", "test $(stat -c %a o) = 664"),
+        Conversion().first("umask 002; ").holding("test $(stat -c %a o) = 664"),
+        Conversion().first("umask 002; " + WITHOUT_UNNAMED_FILES).holding("test $(stat -c %a o) = 664"),
         // Standard output, through a link of the test's own, written as it is: >> appends.
-        Conversion().into("so").shell(standardOutput, "2>&1 >x.fit", "x.fit", "test -L so"),
-        Conversion().into("so").shell(standardOutput + "exec 3>&1; ", "2>&3 | cat >x.fit",
-                                      "x.fit"),
-        Conversion().into("so").shell(standardOutput + "{ " + PROGRAM + " a.kvr so; " +
-                                      PROGRAM + " a.kvr so; } 2>&- >x.fit; ", "2>&1 >>x.fit",
-                                      "x.fit", "", 3),
+        Conversion().into("so").first(standardOutput).redirected("2>&1 >x.fit").landing("x.fit")
+            .holding("test -L so"),
+        Conversion().into("so").first(standardOutput + "exec 3>&1; ")
+            .redirected("2>&3 | cat >x.fit").landing("x.fit"),
+        Conversion().into("so").first(standardOutput + "{ " + PROGRAM + " a.kvr so; " + PROGRAM +
+                                      " a.kvr so; } 2>&- >x.fit; ")
+            .redirected("2>&1 >>x.fit").landing("x.fit", 3),
         // Any descriptor the run holds, appended to, never replaced.
-        Conversion().into("/dev/fd/3").shell(PROGRAM + " a.kvr /dev/fd/3 3>>x.fit >&-; ",
-                                             "3>>x.fit", "x.fit", "", 2),
-        Conversion().shell("ulimit -s 256; "),   // nothing large on the stack
+        Conversion().into("/dev/fd/3").first(PROGRAM + " a.kvr /dev/fd/3 3>>x.fit >&-; ")
+            .redirected("3>>x.fit").landing("x.fit", 2),
+        Conversion().first("ulimit -s 256; "),   // nothing large on the stack
     });
 }
 
@@ -115,10 +116,10 @@ TEST_F(InTempDir, OutputThroughAccessLists)
         GTEST_SKIP() << "access lists, attributes or user namespaces (setfacl, setfattr, "
                         "unshare -rm) not to be had here";
     expectConversions({
-        Conversion().shell("setfacl -d -m u::rwx,g::---,o::---,u:$(id -u):rw- . && touch t; " +
-                           NAMED, "", "", "getfacl -c o >o.acl; getfacl -c t | cmp -s - o.acl"),
-        Conversion().shell("echo older > o; setfacl -m u:nobody:r,m::rw o; setfattr -n user.night "
-                           "-v 7 o; getfacl -c o >acl; ", "", "", "getfacl -c o | cmp -s - acl && "
+        Conversion().first("setfacl -d -m u::rwx,g::---,o::---,u:$(id -u):rw- . && touch t; " +
+                           WITHOUT_UNNAMED_FILES).holding("getfacl -c o >o.acl; getfacl -c t | cmp -s - o.acl"),
+        Conversion().first("echo older > o; setfacl -m u:nobody:r,m::rw o; setfattr -n user.night "
+                           "-v 7 o; getfacl -c o >acl; ").holding("getfacl -c o | cmp -s - acl && "
                            "test $(getfattr --only-values -n user.night o) = 7"),
     });
 }
@@ -130,10 +131,10 @@ TEST_F(InTempDir, ReplacedOutputKeepsOwnerAndGroup)
     if (!isRoot())
         GTEST_SKIP() << "files of other users and capabilities: as root on POSIX only";
     expectConversions({
-        Conversion().shell("echo older > o; chown nobody:bin o; chmod 4645 o; setcap cap_kill+ep o; ",
-                           "", "", "test $(stat -c %U:%G:%a o) = nobody:bin:4645 -a -z \"$(getcap o)\""),
-        Conversion().shell("chmod 777 .; echo older > o; chown nobody:daemon o; chmod 6770 o; " +
-                           AS_DAEMON, "", "", "test $(stat -c %U:%G:%a o) = daemon:daemon:770"),
+        Conversion().first("echo older > o; chown nobody:bin o; chmod 4645 o; setcap cap_kill+ep o; ")
+            .holding("test $(stat -c %U:%G:%a o) = nobody:bin:4645 -a -z \"$(getcap o)\""),
+        Conversion().first("chmod 777 .; echo older > o; chown nobody:daemon o; chmod 6770 o; " +
+                           AS_DAEMON).holding("test $(stat -c %U:%G:%a o) = daemon:daemon:770"),
     });
 }
 
@@ -144,9 +145,9 @@ TEST_F(Slow, SparsePictureOverTwoGibibytes)
     const std::string out = IS_WINDOWS ? "NUL" : "out.fifo";
     writeSparsePicture("big.kvr", 32768, 32768);
     // The reader has a time limit: a run that never opens the FIFO must not leave it behind.
-    const Outcome run =
-        runTorvan("big.kvr " + out, "mkfifo out.fifo; timeout 300 cat out.fifo >/dev/null & ");
-    EXPECT_EQ(run.output, report("big.kvr", out, 32768, 32768, 2147489280,
+    const Outcome outcome =
+        run(PROGRAM, "big.kvr " + out, "mkfifo out.fifo; timeout 300 cat out.fifo >/dev/null & ");
+    EXPECT_EQ(outcome.output, report("big.kvr", out, 32768, 32768, 2147489280,
                                  "9.10.2004; 11:21:4.50"));
     EXPECT_TRUE(IS_WINDOWS || fs::is_fifo(out)) << "a FIFO is written, never replaced";
 }

@@ -12,8 +12,7 @@ static const std::string LONG_FOLDER = std::string(100, 'd') + "/" + std::string
                                        std::string(100, 'f'), LONG_PATH = LONG_FOLDER + "/o.fit";
 
 // One conversion: a picture of width x height, taken at taken (day first), read from inp, written
-// to out, card 8 naming it as card, messages as shown. POSIX only: shell text before the run, redirections after
-// it, the file that then holds the picture (pictures times over) and what the shell finds true.
+// to out, card 8 naming it as card, messages as shown; POSIX only, the shell's steps around it.
 struct Conversion {
     int32_t width = 2, height = 2;
     std::string inp = "a.kvr", card = "", shown = "", out = "o", options = "";
@@ -42,12 +41,15 @@ struct Conversion {
         time = value.substr(value.find('T') + 1);
         return *this;
     }
-    Conversion& shell(Text text, Text redirected = "", Text holder = "", Text truth = "",
-                      int count = 1)
+    Conversion& first(Text text) { before = text; return *this; }   // shell text before the run
+    Conversion& redirected(Text text) { after = text; return *this; }
+    // The file that then holds the picture, count times over.
+    Conversion& landing(Text holder, int count = 1)
     {
-        before = text, after = redirected, result = holder, check = truth, pictures = count;
+        result = holder, pictures = count;
         return *this;
     }
+    Conversion& holding(Text truth) { check = truth; return *this; }   // what the shell finds true
 };
 
 // Each conversion runs in an empty folder of its own.

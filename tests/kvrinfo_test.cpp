@@ -9,9 +9,9 @@ static void expectKvrinfoRows(std::initializer_list<KvrinfoRow> rows)
     writeFile("a.kvr", picture(2, 2));
     writeFile("b.kvr", patched(picture(2, 2), {{MONTH, 13}}));
     for (const KvrinfoRow& c : rows) {
-        const Outcome run = runTorvan(c.args, c.before, nullptr, KVRINFO);
-        EXPECT_EQ(run.output.substr(0, c.output.size()), c.output) << c.args;
-        EXPECT_EQ(run.status, c.status) << c.args;
+        const Outcome outcome = run(KVRINFO, c.args, c.before);
+        EXPECT_EQ(outcome.output.substr(0, c.output.size()), c.output) << c.args;
+        EXPECT_EQ(outcome.status, c.status) << c.args;
     }
 }
 

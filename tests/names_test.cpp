@@ -38,7 +38,7 @@ TEST_F(InTempDir, NamesOfAnyBytes)
     });
     // kvr2fits's reports too, every name in them.
     fs::create_directory("c"), writeFile("c/x\nY.KVR", ONE), writeFile("c/x\ny.kvr", ONE);
-    EXPECT_EQ(runTorvan("-j1 c out 2>&1", "", nullptr, KVR2FITS).output,
+    EXPECT_EQ(run(KVR2FITS, "-j1 c out 2>&1").output,
               "c/x?Y.KVR: stejny vystup `out/x?Y.fit' jako `c/x?y.kvr'\n"
               "c/x?y.kvr: stejny vystup `out/x?y.fit' jako `c/x?Y.KVR'\n"
               "prevedeno 0, preskoceno 0, selhalo 2, celkem 2\n");

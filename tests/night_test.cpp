@@ -71,9 +71,9 @@ static void expectNights(std::initializer_list<Night> rows)
         SCOPED_TRACE("kvr2fits " + c.args);
         makeNight();
         c.made();
-        const Outcome run = runTorvan(c.args + " 2>err", c.before, nullptr, KVR2FITS);
-        EXPECT_EQ(run.output, c.summary + "\n");
-        EXPECT_EQ(run.status, c.status);
+        const Outcome outcome = run(KVR2FITS, c.args + " 2>err", c.before);
+        EXPECT_EQ(outcome.output, c.summary + "\n");
+        EXPECT_EQ(outcome.status, c.status);
         EXPECT_EQ(sorted(readFile("err")), sorted(joined(c.errors)));
         for (const std::string& name : c.fresh) {
             const std::string out = "out/" + name.substr(0, name.size() - 4) + ".fit";
@@ -101,10 +101,10 @@ TEST_F(InTempDir, NightIntoAFolder)
         {"n out", "prevedeno 2, preskoceno 0, selhalo 4, celkem 6", 1, REFUSED + foreign("a"),
          {"B.KVR", CZECH}, older, [] { return readFile("out/a.fit") == OLDER; }},
         {"n out", "prevedeno 0, preskoceno 3, selhalo 3, celkem 6", 1, REFUSED, all,
-         [] { runTorvan("-q n out 2>&-", "", nullptr, KVR2FITS); }},
+         [] { run(KVR2FITS, "-q n out 2>&-"); }},
         {"n out", "prevedeno 0, preskoceno 0, selhalo 6, celkem 6", 1,
          REFUSED + foreign("a") + foreign("B") + foreign(CZECH.substr(0, CZECH.size() - 4)), {},
-         [] { runTorvan("-q --classic n out 2>&-", "", nullptr, KVR2FITS); }},
+         [] { run(KVR2FITS, "-q --classic n out 2>&-"); }},
         {"-f n out", "prevedeno 2, preskoceno 0, selhalo 4, celkem 6", 1,
          REFUSED + "n/B.KVR: vystup `out/B.fit' je obrazek KVR a nebude prepsan\n",
          {"a.kvr", CZECH}, [older] { older(), writeFile("out/B.fit", ONE); },
@@ -196,7 +196,7 @@ TEST_F(InTempDir, NightOnASharedMachine)
          shell("chmod 1777 n; head -c 100 /proc/self/environ >secret; chmod 600 secret; "
                "ln -s ../secret n/s.kvr; chown -h daemon n/s.kvr"),
          [] {
-             return runTorvan("-p -t n/s.kvr", "", nullptr, KVRINFO).output ==
+             return run(KVRINFO, "-p -t n/s.kvr").output ==
                     "CHYBA\t\t\t\todkaz jineho uzivatele ve sdilene slozce\tn/s.kvr\n";
          }},
     });
@@ -217,16 +217,16 @@ TEST_F(InTempDir, NightInterruptedAndOnATerminal)
     writeFile("n/a.kvr", "");
     for (int i = 0; i < 6; i++)
         writeSparsePicture("n/f" + std::to_string(i) + ".kvr", 8192, 2048);
-    const Outcome run = runTorvan("-j 1 n out 2>&-", "", [](long pid) {
+    const Outcome outcome = run(KVR2FITS, "-j 1 n out 2>&-", "", [](long pid) {
         for (int waited = 0; waited < 10000 && (!fs::exists("out") || fs::is_empty("out"));
              waited++)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         kill(pid, SIGINT);
-    }, KVR2FITS);
-    EXPECT_EQ(run.output.substr(0, 10), "prevedeno ");
-    EXPECT_NE(run.output.find(", selhalo 1, celkem 7, neprevedeno "), std::string::npos) << run.output;
-    EXPECT_EQ(run.output.substr(run.output.size() - 12), ", preruseno\n");
-    EXPECT_EQ(run.status, 128 + SIGINT);
+    });
+    EXPECT_EQ(outcome.output.substr(0, 10), "prevedeno ");
+    EXPECT_NE(outcome.output.find(", selhalo 1, celkem 7, neprevedeno "), std::string::npos) << outcome.output;
+    EXPECT_EQ(outcome.output.substr(outcome.output.size() - 12), ", preruseno\n");
+    EXPECT_EQ(outcome.status, 128 + SIGINT);
     for (const auto& entry : fs::directory_iterator("out"))
         EXPECT_EQ(fs::file_size(entry.path()), 2880u * (2 + (2ull * 8192 * 2048 - 1) / 2880));
     expectNoLeftovers("out");

@@ -7,7 +7,7 @@
 // -i, and from kvr2fits, the file passes fitsverify clean, which reads the capture time.
 TEST_F(InTempDir, ReferenceLibraryReadsTheSampleBack)
 {
-    ASSERT_EQ(runTorvan("\"" SAMPLE_PATH "\" sample.fit -i").status, 0);
+    ASSERT_EQ(run(PROGRAM, "\"" SAMPLE_PATH "\" sample.fit -i").status, 0);
     const std::string kvr = readFile(SAMPLE_PATH);
     fitsfile* file = nullptr;
     int status = 0, anynul = 0;
@@ -20,7 +20,7 @@ TEST_F(InTempDir, ReferenceLibraryReadsTheSampleBack)
         ASSERT_EQ(pixels[i], ((uint8_t)kvr[88 + 2 * i] | (uint8_t)kvr[89 + 2 * i] << 8) >> 4) << i;
     if (std::system("command -v fitsverify >/dev/null") != 0)
         GTEST_SKIP() << "fitsverify is not installed (apt-get install fitsverify)";
-    EXPECT_EQ(runTorvan("-q \"" SAMPLE_PATH "\" night", "", nullptr, KVR2FITS).status, 0);
+    EXPECT_EQ(run(KVR2FITS, "-q \"" SAMPLE_PATH "\" night").status, 0);
     for (const char* fits : {"sample.fit", "night/sample.fit"})   // kvr2fits's TIME card too
         EXPECT_EQ(std::system(("fitsverify " + std::string(fits) +
                                " | grep -q '0 warning(s) and 0 error(s)'").c_str()), 0) << fits;

@@ -104,7 +104,7 @@ static const Failure FAILURES[] = {
         .under(FAILING_DISK(3)),
     // Limits: the second flush fails, in a named temporary's data; the close, in the last bytes.
     Failure{picture(512, 512), "out.fit", HARD_LINK_TO_OLDER, failed(WRITE, "out.fit")}
-        .limited(512).under(NAMED),
+        .limited(512).under(WITHOUT_UNNAMED_FILES),
     Failure{picture(100, 100), "out.fit", NOTHING, failed(WRITE, "out.fit")}
         .limited(2).made("echo older >older; ln -s older out.fit"),
     Failure{ONE, "out.fit", OLDER_FILE, failed(WRITE, "out.fit")}.limited(10),
@@ -175,11 +175,11 @@ static void expectFailure(const Failure& c)
         setReadOnly(locked, true);
     const auto standing = snapshot();
 
-    const Outcome run = runTorvan("2>&1 in.kvr " + std::string(c.out),
+    const Outcome outcome = run(PROGRAM, "2>&1 in.kvr " + std::string(c.out),
         (c.limit ? "ulimit -f " + std::to_string(c.limit) + "; " : "") + "exec 3<&-; " + c.shell);
 
-    EXPECT_EQ(run.output, (c.banner ? BANNER : "") + c.message + FAILED);
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(outcome.output, (c.banner ? BANNER : "") + c.message + FAILED);
+    EXPECT_EQ(outcome.status, 1);
     EXPECT_TRUE(snapshot() == standing) << "nothing made, changed or removed";
     if (!c.info.empty())
         expectKvrinfo("in.kvr", "in.kvr: " + c.info, c.shell);

@@ -34,8 +34,8 @@ static std::string runnable(const char* built)
 const std::string PROGRAM = runnable(TORVAN_PATH), KVRINFO = runnable(KVRINFO_PATH),
                   KVR2FITS = runnable(KVR2FITS_PATH);
 
-Outcome runTorvan(const std::string& args, const std::string& before,
-                  const std::function<void(long)>& during, const std::string& program)
+Outcome run(const std::string& program, const std::string& args, const std::string& before,
+            const std::function<void(long)>& during)
 {
 #ifdef _WIN32
     // cmd.exe drops the outermost quotes; text mode turns the console's CR LF into LF. The
@@ -53,18 +53,18 @@ Outcome runTorvan(const std::string& args, const std::string& before,
     if (fgets(pid, sizeof pid, pipe) != nullptr && during)
         during(atol(pid));
 #endif
-    Outcome run = {"", -1};
+    Outcome outcome = {"", -1};
     for (int c; (c = fgetc(pipe)) != EOF;)
-        run.output += (char)c;
+        outcome.output += (char)c;
 #ifdef _WIN32
-    run.status = _pclose(pipe);
-    if (run.status == 9009 && startsLeft-- > 0)
-        return runTorvan(args, before, during, program);
+    outcome.status = _pclose(pipe);
+    if (outcome.status == 9009 && startsLeft-- > 0)
+        return run(program, args, before, during);
 #else
     const int status = pclose(pipe);
-    run.status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    outcome.status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 #endif
-    return run;
+    return outcome;
 }
 
 std::string readFile(const std::string& name)
@@ -143,7 +143,7 @@ void expectNoLeftovers(const std::string& folder)
 
 void expectKvrinfo(const std::string& inp, const std::string& said, const std::string& before)
 {
-    const Outcome info = runTorvan("\"" + inp + "\"", before, nullptr, KVRINFO);
+    const Outcome info = run(KVRINFO, "\"" + inp + "\"", before);
     EXPECT_EQ(info.output, said + "\n");
     EXPECT_EQ(info.status, said.find(": OK ") == std::string::npos);
 }

@@ -46,14 +46,14 @@ inline const std::string HELP =
     "  [cesta]: nepovinna cesta k adresarum obsahujicim vstupni/vystupni soubor\n"
     "  [-h]: tato napoveda\n\n"
     "Kontakt: TORVAN maintainers (torvan@example.org), 2004.\n\n";
-inline const std::string FEW = "* Nedostatecny pocet argumentu!\n\n" + HELP;
+inline const std::string TOO_FEW_ARGUMENTS = "* Nedostatecny pocet argumentu!\n\n" + HELP;
 
 struct Outcome { std::string output; int status; };   // 128 + a signal that ended the run
 
-// POSIX only: before is shell text ahead of the program, during gets its process number.
-Outcome runTorvan(const std::string& args, const std::string& before = "",
-                  const std::function<void(long)>& during = nullptr,
-                  const std::string& program = PROGRAM);
+// A program with args, as a shell runs it. POSIX only: before is shell text ahead of the
+// program, during gets its process number.
+Outcome run(const std::string& program, const std::string& args, const std::string& before = "",
+            const std::function<void(long)>& during = nullptr);
 // Names in UTF-8, as the programs take them on every host.
 std::string readFile(const std::string& name);
 void writeFile(const std::string& name, const std::string& bytes);
@@ -88,10 +88,11 @@ inline const std::string FORMAT = failed("* Format souboru `@' neodpovida defini
 // cannot work under strace).
 #define FAILING_DISK(read) "exec env ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null " \
     "-P \"$PWD/in.kvr\" -e inject=read:error=EIO:when=" #read " sh -c '\"$@\"' sh "
-// After LATE, a full pipe holds the run at its exit, its output in place; NAMED hides
-// /proc/self/fd, so that the new picture is written under a name from the start.
-inline const std::string LATE = "head -c 65536 /dev/zero; ";
-inline const std::string NAMED =
+// After HELD_AT_EXIT, a full pipe holds the run at its exit, its output in place;
+// WITHOUT_UNNAMED_FILES hides /proc/self/fd, so that the new picture is written under a name
+// from the start.
+inline const std::string HELD_AT_EXIT = "head -c 65536 /dev/zero; ";
+inline const std::string WITHOUT_UNNAMED_FILES =
     "exec unshare -rm sh -c 'mount -t tmpfs none /proc/$$/fd && \"$@\"' sh ";
 // The run as another user, daemon, whom files and folders are given to by the row.
 inline const std::string AS_DAEMON = "exec runuser -u daemon -- sh -c '\"$@\"' sh ";

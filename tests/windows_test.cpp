@@ -37,9 +37,9 @@ TEST_F(InTempDir, KilledRunLeavesNothing)
                                           OPEN_EXISTING, 0, nullptr);
         if (!held)
             CloseHandle(holder);
-        const HANDLE run = (HANDLE)_wspawnl(_P_NOWAIT, fs::absolute(TORVAN_PATH).wstring().c_str(),
+        const HANDLE child = (HANDLE)_wspawnl(_P_NOWAIT, fs::absolute(TORVAN_PATH).wstring().c_str(),
                                             L"torvan", L"in.kvr", L"out.fit", nullptr);
-        ASSERT_NE(run, INVALID_HANDLE_VALUE);
+        ASSERT_NE(child, INVALID_HANDLE_VALUE);
         std::error_code gone;   // complete, when held
         for (int waited = 0; waited < 1000 && (listing().size() < 3 ||
              (held && fs::file_size(fs::u8path(listing()[0]), gone) != 5760)); waited++)
@@ -48,14 +48,14 @@ TEST_F(InTempDir, KilledRunLeavesNothing)
         for (const char* other : {";WD)", ";BU)", ";AU)"})   // everyone, users, any signed-in user
             EXPECT_TRUE(held || accessList(listing()[0]).find(other) == std::string::npos) << other;
         Sleep(held ? 300 : 0);   // well into the second of attempts
-        TerminateProcess(run, 1);
-        WaitForSingleObject(run, INFINITE);
-        CloseHandle(run);
+        TerminateProcess(child, 1);
+        WaitForSingleObject(child, INFINITE);
+        CloseHandle(child);
         for (int waited = 0; waited < 500 && listing().size() > 2; waited++)
             Sleep(10);
         EXPECT_EQ(listing(), (std::vector<std::string>{"in.kvr", "out.fit"}));
         if (held) {   // held to the end, the rename is refused: the open message
-            EXPECT_EQ(runTorvan("in.kvr out.fit").output, BANNER + failed(OPEN, "out.fit") + FAILED);
+            EXPECT_EQ(run(PROGRAM, "in.kvr out.fit").output, BANNER + failed(OPEN, "out.fit") + FAILED);
             CloseHandle(holder);
         }
         EXPECT_EQ(readFile("out.fit"), OLDER);
@@ -79,7 +79,7 @@ TEST_F(InTempDir, OutputKeepsItsAccessListAndAttributes)
     const std::string kept = accessList("kept.fit");
     EXPECT_NE(kept, accessList("any.fit")) << kept;
     for (const char* out : {"kept.fit", "new.fit"})
-        EXPECT_EQ(runTorvan(std::string("in.kvr ") + out).status, 0) << out;
+        EXPECT_EQ(run(PROGRAM, std::string("in.kvr ") + out).status, 0) << out;
     EXPECT_EQ(accessList("kept.fit"), kept);
     EXPECT_EQ(GetFileAttributesA("kept.fit") & hiddenSystem, hiddenSystem);
     EXPECT_EQ(accessList("new.fit"), accessList("any.fit"));
@@ -91,7 +91,7 @@ TEST_F(InTempDir, OutputKeepsItsAccessListAndAttributes)
     ASSERT_TRUE(SetFileSecurityA("f", DACL_SECURITY_INFORMATION, own));
     LocalFree(own);
     writeFile("f/any.fit", "");
-    EXPECT_EQ(runTorvan("-q in.kvr f 2>&1", "", nullptr, KVR2FITS).status, 0);
+    EXPECT_EQ(run(KVR2FITS, "-q in.kvr f 2>&1").status, 0);
     EXPECT_EQ(accessList("f/in.fit"), accessList("f/any.fit"));
 }
 // Frames named like devices are files: read, never a port; a wildcard matches long names only,
@@ -104,8 +104,8 @@ TEST_F(InTempDir, NightOfWindowsNames)
     for (const char* name : {"com1.kvr", "aux.kvr", "nul.kvr", "c.kvrx", "f.kvr_old"})
         writeFile(n + "\\" + name, picture(1, 1));
     for (const std::string& sources : {"\"" + n + "\"", std::string("n\\*.kvr")}) {
-        const Outcome run = runTorvan("-q " + sources + " out 2>&1", "", nullptr, KVR2FITS);
-        EXPECT_EQ(run.output, "prevedeno 3, preskoceno 0, selhalo 0, celkem 3\n") << sources;
+        const Outcome outcome = run(KVR2FITS, "-q " + sources + " out 2>&1");
+        EXPECT_EQ(outcome.output, "prevedeno 3, preskoceno 0, selhalo 0, celkem 3\n") << sources;
         const std::string card = readFile("\\\\?\\" + fs::absolute("out").u8string() +
                                           "\\com1.fit").substr(7 * 80, 80);
         EXPECT_TRUE(sources[0] == '"' || card.find("`n\\com1.kvr' ve formatu") != std::string::npos)
