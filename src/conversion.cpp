@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fits_checksum.h"
 #include "fits_writer.h"
 #include "interrupts.h"
 #include "kvr_header.h"
@@ -47,8 +48,8 @@ static bool holdsThisConversion(t_conversion* job, const t_folder* folder)
     bool same = standing != NULL && regularFileState(standing, &state) &&
                 ownedByRunner(standing) &&
                 state.size == fitsSize(sampleCount(&job->input.header)) &&
-                fread(job->outBuffer, 1, FITS_BLOCK, standing) == FITS_BLOCK &&
-                memcmp(job->outBuffer, job->block, FITS_BLOCK) == 0;
+                fread(job->block, 1, FITS_BLOCK, standing) == FITS_BLOCK &&
+                sameHeader(job->block, job->header);
 
     if (standing != NULL)
         fclose(standing);
@@ -59,7 +60,7 @@ static bool holdsThisConversion(t_conversion* job, const t_folder* folder)
 // this run's own conversion of the picture; anything else there is a failure.
 static t_conversion_result judgeStanding(t_conversion* job, const t_folder* folder)
 {
-    composeHeader(&job->input.header, job->inp, job->isoDate, job->block);
+    composeHeader(&job->input.header, job->inp, &job->plan, &job->input.header, job->header);
     if (!holdsThisConversion(job, folder))
         return failConversion(job, FAILED_OUTPUT_FOREIGN);
     closeInput(&job->input);
@@ -81,9 +82,23 @@ static bool openTheOutput(t_conversion* job, const t_folder* folder)
                         &input->identity, &mode, job->outBuffer);
 }
 
-static bool writeBlock(t_conversion* job)
+static bool writeBlock(t_conversion* job, const unsigned char* block)
 {
-    return fwrite(job->block, 1, FITS_BLOCK, job->output.stream) == FITS_BLOCK;
+    if (fwrite(block, 1, FITS_BLOCK, job->output.stream) == FITS_BLOCK)
+        return true;
+    job->output.cause = errno;
+    return false;
+}
+
+// The checksums cover the data, so the header is written again once it is
+// known, in the file's first block.
+static bool sealOutput(t_conversion* job, uint32_t dataSum)
+{
+    sealHeader(job->header, dataSum);
+    if (fseek(job->output.stream, 0, SEEK_SET) == 0)
+        return writeBlock(job, job->header);
+    job->output.cause = errno;
+    return false;
 }
 
 // Exactly the announced samples, through one block. A short or failed read
@@ -92,6 +107,7 @@ static bool writeBlock(t_conversion* job)
 static t_conversion_result writeData(t_conversion* job)
 {
     uint64_t samples = sampleCount(&job->input.header);
+    uint32_t dataSum = 0;
 
     while (samples > 0) {
         int count = samples < BLOCK_HALF ? (int)samples : BLOCK_HALF;
@@ -100,12 +116,14 @@ static t_conversion_result writeData(t_conversion* job)
         if (!readSamples(&job->input, job->block, count))
             return failConversion(job, FAILED_INPUT_READ);
         composeDataBlock(job->block, count);
-        if (!writeBlock(job)) {
-            job->output.cause = errno;
+        if (job->plan.science)
+            dataSum = addToChecksum(dataSum, job->block, FITS_BLOCK);
+        if (!writeBlock(job, job->block))
             return failConversion(job, FAILED_OUTPUT_WRITE);
-        }
         samples -= count;
     }
+    if (job->plan.science && !sealOutput(job, dataSum))
+        return failConversion(job, FAILED_OUTPUT_WRITE);
     return CONVERSION_DONE;
 }
 
@@ -127,15 +145,19 @@ t_conversion_result convertPicture(t_conversion* job)
         return failConversion(job, inputFailure(input->verdict));
     if (standing.kind != ENTRY_NONE && !job->replacing)
         return judgeStanding(job, folder);
+    if (job->dryRun) {
+        if (!folderUsable(job->folder))
+            return failConversion(job, FAILED_OUTPUT_FOLDER);
+        closeInput(input);
+        return CONVERSION_DONE;
+    }
     if (job->folder != NULL && folder == NULL && (folder = madeFolder(job->folder)) == NULL)
         return failConversion(job, FAILED_OUTPUT_FOLDER);
     if (!openTheOutput(job, folder))
         return failConversion(job, outputFailure(job->output.failure));
-    composeHeader(&input->header, job->inp, job->isoDate, job->block);
-    if (!writeBlock(job)) {
-        job->output.cause = errno;
+    composeHeader(&input->header, job->inp, &job->plan, &input->header, job->header);
+    if (!writeBlock(job, job->header))
         return failConversion(job, FAILED_OUTPUT_WRITE);
-    }
     if (writeData(job) != CONVERSION_DONE)
         return CONVERSION_FAILED;
     // A picture rewritten meanwhile, even to the same size, is not the one read.

@@ -6,6 +6,7 @@
 #define TORVAN_CONVERSION_H
 
 #include "defs.h"
+#include "fits_writer.h"
 #include "input_file.h"
 #include "output_file.h"
 
@@ -35,7 +36,8 @@ struct t_conversion {
     t_output_folder* folder;      // NULL for torvan's path
     const char* name;
     bool replacing;
-    bool isoDate;                 // DATE-OBS in the FITS standard's form
+    bool dryRun;                  // judged alone: nothing is written, no folder made
+    t_header_plan plan;           // what the header holds beside the picture's own cards
     uint32_t umask;               // read once, before any conversion starts
     t_input input;                // the picture as judged: verdict, header, state
     t_output output;
@@ -43,10 +45,11 @@ struct t_conversion {
     char inBuffer[STREAM_BUFFER];
     char outBuffer[STREAM_BUFFER];
     unsigned char block[FITS_BLOCK];
+    unsigned char header[FITS_BLOCK];   // sealed once the data is written
 };
 
-// DONE when the output holds the whole picture under its name; otherwise
-// everything is closed and the output's name as it was.
+// DONE when the output holds the whole picture under its name (in a dry run,
+// would); otherwise everything is closed and the output's name as it was.
 t_conversion_result convertPicture(t_conversion* job);
 
 #endif

@@ -1,11 +1,14 @@
 #include "fits_writer.h"
 
+#include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "fits_checksum.h"
 #include "kvr_header.h"
 #include "text_rules.h"
+#include "user_cards.h"
 
 // Puts left at the start of the buffer and right so that it ends just before
 // bufferLength. The caller has blanked the buffer; nothing outside
@@ -86,47 +89,143 @@ static void timeCard(char* buff, char* textNumber, const t_kvr_header* h, int is
              h->ssecond / 100, h->ssecond / 10 % 10, h->ssecond % 10);
 }
 
-// Card numbers count from 1; cards 10 to 36 are blank.
-static void composeCard(int number, const t_kvr_header* header, const char* inp,
-                        int isoDate, char* buff, char* textNumber)
+// A string card as the fixed format has it, a fixed comment after the value.
+static void stringCard(char* buff, const char* keyword, const char* value, const char* comment)
 {
-    switch (number) {
-    case 1: fixedCard(buff, "SIMPLE  =", "T"); break;
-    case 2: fixedCard(buff, "BITPIX  =", "16"); break;
-    case 3: fixedCard(buff, "NAXIS   =", "2"); break;
-    case 4: numberCard(buff, textNumber, "NAXIS1  =", header->ruva_width); break;
-    case 5: numberCard(buff, textNumber, "NAXIS2  =", header->ruva_height); break;
-    case 6:
-        if (isoDate)
-            isoDateCard(buff, textNumber, header);
-        else
-            dateCard(buff, textNumber, header);
-        break;
-    case 7: timeCard(buff, textNumber, header, isoDate); break;
-    case 8: {
-        char name[CARD_LENGTH + 1];   // no more of it fits in the card
-        asciiText(inp, name, sizeof name);
-        freeCard(buff, textNumber,
-                 "COMMENT Soubor vytvoren z predlohy `%s' ve formatu KVR programem `TORVAN'",
-                 name);
-        break;
-    }
-    case 9: fixedCard(buff, "END", ""); break;
-    default: memset(buff, ' ', CARD_LENGTH); break;
-    }
+    int length = snprintf(buff, CARD_LENGTH + 1, "%-8.8s= '%-8s'", keyword, value);
+
+    if (length < 0 || length > CARD_LENGTH)
+        length = CARD_LENGTH;
+    memset(buff + length, ' ', CARD_LENGTH - length);
+    if (comment != NULL && length < VALUE_END_COLUMN)
+        memcpy(buff + VALUE_END_COLUMN, comment, strlen(comment));
 }
 
-// The 36 cards, each composed in buff and placed in the block after the one before.
-void composeHeader(const t_kvr_header* header, const char* inp, int isoDate,
-                   unsigned char* block)
-{
-    char buff[CARD_LENGTH];
+// The header, card by card: each composed in buff and placed after the one before.
+struct t_header_block {
+    unsigned char* block;
+    int cards;
+    char buff[CARD_LENGTH + 1];
     char textNumber[TEXT_NUMBER_SIZE];
+};
 
-    for (int number = 1; number <= CARD_COUNT; number++) {
-        composeCard(number, header, inp, isoDate, buff, textNumber);
-        memcpy(block + (number - 1) * CARD_LENGTH, buff, CARD_LENGTH);
+static void placeCard(t_header_block* header)
+{
+    memcpy(header->block + header->cards++ * CARD_LENGTH, header->buff, CARD_LENGTH);
+}
+
+static void placeText(t_header_block* header, const char* card)
+{
+    memcpy(header->buff, card, CARD_LENGTH);
+    placeCard(header);
+}
+
+static const char CHECKSUM_COMMENT[] = " / HDU checksum";
+static const char DATASUM_COMMENT[] = " / data unit checksum";
+
+// The cards every header has, as earlier versions wrote them: the axes, the
+// capture time and the input's name.
+static void pictureCards(t_header_block* h, const t_kvr_header* header, const char* inp,
+                         const t_header_plan* plan, const t_kvr_header* taken)
+{
+    char name[CARD_LENGTH + 1];   // no more of it fits in the card
+
+    fixedCard(h->buff, "SIMPLE  =", "T"), placeCard(h);
+    fixedCard(h->buff, "BITPIX  =", "16"), placeCard(h);
+    fixedCard(h->buff, "NAXIS   =", "2"), placeCard(h);
+    numberCard(h->buff, h->textNumber, "NAXIS1  =", header->ruva_width), placeCard(h);
+    numberCard(h->buff, h->textNumber, "NAXIS2  =", header->ruva_height), placeCard(h);
+    if (plan->isoDate)
+        isoDateCard(h->buff, h->textNumber, taken);
+    else
+        dateCard(h->buff, h->textNumber, taken);
+    placeCard(h);
+    timeCard(h->buff, h->textNumber, taken, plan->isoDate), placeCard(h);
+    asciiText(inp, name, sizeof name);
+    freeCard(h->buff, h->textNumber,
+             "COMMENT Soubor vytvoren z predlohy `%s' ve formatu KVR programem `TORVAN'", name);
+    placeCard(h);
+}
+
+// The station's clock: the time system, the time as read, and the rule.
+static void clockCards(t_header_block* h, const t_kvr_header* header, const char* clock)
+{
+    char taken[CARD_LENGTH];
+
+    stringCard(h->buff, "TIMESYS", "UTC", NULL), placeCard(h);
+    captureTime(header, taken, sizeof taken);
+    stringCard(h->buff, "DATE-LOC", taken, NULL), placeCard(h);
+    freeCard(h->buff, h->textNumber, "COMMENT hodiny stanice: %s", clock), placeCard(h);
+}
+
+void composeHeader(const t_kvr_header* header, const char* inp, const t_header_plan* plan,
+                   const t_kvr_header* utc, unsigned char* block)
+{
+    t_header_block h = {block, 0, "", ""};
+
+    pictureCards(&h, header, inp, plan, plan->clock != NULL ? utc : header);
+    if (plan->clock != NULL)
+        clockCards(&h, header, plan->clock);
+    if (plan->science)
+        numberCard(h.buff, h.textNumber, "SATURATE=", SAMPLE_CEILING), placeCard(&h);
+    for (int i = 0; plan->cards != NULL && i < plan->cards->count && i < userCardRoom(plan); i++)
+        placeText(&h, plan->cards->cards[i].text);
+    if (plan->science) {
+        stringCard(h.buff, "CHECKSUM", "0000000000000000", CHECKSUM_COMMENT), placeCard(&h);
+        stringCard(h.buff, "DATASUM", "0", DATASUM_COMMENT), placeCard(&h);
     }
+    fixedCard(h.buff, "END", ""), placeCard(&h);
+    memset(block + h.cards * CARD_LENGTH, ' ', (size_t)(CARD_COUNT - h.cards) * CARD_LENGTH);
+}
+
+// The picture's eight cards and END; the clock's three; SATURATE and the checksums.
+int userCardRoom(const t_header_plan* plan)
+{
+    return CARD_COUNT - 9 - (plan->clock != NULL ? 3 : 0) - (plan->science ? 3 : 0);
+}
+
+// The card whose keyword field is keyword, or NULL.
+static unsigned char* findCard(unsigned char* block, const char* keyword)
+{
+    char field[9];
+
+    snprintf(field, sizeof field, "%-8s", keyword);
+    for (int i = 0; i < CARD_COUNT; i++)
+        if (memcmp(block + i * CARD_LENGTH, field, 8) == 0)
+            return block + i * CARD_LENGTH;
+    return NULL;
+}
+
+// DATASUM first, as CHECKSUM covers it; CHECKSUM summed as its zeros.
+void sealHeader(unsigned char* block, uint32_t dataSum)
+{
+    char value[TEXT_NUMBER_SIZE], buff[CARD_LENGTH + 1], checksum[17];
+    unsigned char* datasumCard = findCard(block, "DATASUM");
+    unsigned char* checksumCard = findCard(block, "CHECKSUM");
+
+    if (datasumCard == NULL || checksumCard == NULL)
+        return;
+    snprintf(value, sizeof value, "%" PRIu32, dataSum);
+    stringCard(buff, "DATASUM", value, DATASUM_COMMENT);
+    memcpy(datasumCard, buff, CARD_LENGTH);
+    stringCard(buff, "CHECKSUM", "0000000000000000", CHECKSUM_COMMENT);
+    memcpy(checksumCard, buff, CARD_LENGTH);
+    checksumText(addSums(addToChecksum(0, block, FITS_BLOCK), dataSum), checksum);
+    stringCard(buff, "CHECKSUM", checksum, CHECKSUM_COMMENT);
+    memcpy(checksumCard, buff, CARD_LENGTH);
+}
+
+// The checksums differ with the data, which the header alone cannot tell.
+bool sameHeader(const unsigned char* a, const unsigned char* b)
+{
+    for (int i = 0; i < CARD_COUNT; i++) {
+        const unsigned char* x = a + i * CARD_LENGTH;
+        const unsigned char* y = b + i * CARD_LENGTH;
+        bool sealed = memcmp(x, "CHECKSUM= ", 10) == 0 || memcmp(x, "DATASUM = ", 10) == 0;
+        if (memcmp(x, y, sealed ? 10 : CARD_LENGTH) != 0)
+            return false;
+    }
+    return true;
 }
 
 static uint32_t swap_bytes(uint32_t x)

@@ -101,23 +101,68 @@ static void findClashes(std::vector<t_picture>* pictures)
     }
 }
 
-void planNight(const std::vector<const char*>& sources, const char* folder, t_night_plan* plan)
+// A picture once, its output in the plan's folder number folder.
+static void addPicture(const std::string& source, size_t folder, t_night_plan* plan,
+                       std::set<std::string>* taken)
 {
-    std::vector<std::string> found;
+    if (!taken->insert(source).second)
+        return;
+    std::string output = joinPath(plan->folders[folder], outputName(source));
+    size_t name = output.size() - strlen(baseName(output.c_str()));
+    plan->pictures.push_back({source, output, name, folder, NULL});
+}
+
+// A folder's pictures into the output folder at relative below the first,
+// then, in a tree, its subfolders' into theirs; how many pictures it gave.
+static size_t planFolder(const std::string& source, const std::string& relative, bool recursive,
+                         t_night_plan* plan, std::set<std::string>* taken, bool* subfolders)
+{
+    std::vector<std::string> files, folders;
+    size_t before = plan->pictures.size(), folder = 0;
+
+    if (!listFolder(source.c_str(), &files, &folders)) {
+        plan->notes.push_back({source, SOURCE_UNLISTABLE, false});
+        return 0;
+    }
+    std::sort(files.begin(), files.end());
+    std::sort(folders.begin(), folders.end());
+    if (!relative.empty()) {   // a tree's folders are each below the first once
+        folder = plan->folders.size();
+        plan->folders.push_back(joinPath(plan->folders[0], relative));
+    }
+    for (const std::string& name : files)
+        if (endsInKvr(name))
+            addPicture(joinPath(source, name), folder, plan, taken);
+    *subfolders = !folders.empty();
+    for (size_t i = 0; recursive && i < folders.size(); i++)
+        planFolder(joinPath(source, folders[i]),
+                   relative.empty() ? folders[i] : joinPath(relative, folders[i]), true, plan,
+                   taken, subfolders);
+    return plan->pictures.size() - before;
+}
+
+void planNight(const std::vector<const char*>& sources, const char* folder, bool recursive,
+               t_night_plan* plan)
+{
     std::set<std::string> taken;
 
+    plan->folders.push_back(folder);
     for (const char* source : sources) {
+        std::vector<std::string> files;
         bool subfolders = false;
-        t_source_found gave = collectPictures(source, &found, &subfolders);
-        if (gave != SOURCE_PICTURES)
-            plan->notes.push_back({source, gave, subfolders});
-    }
-    for (const std::string& source : found) {
-        if (!taken.insert(source).second)
+        size_t given = plan->pictures.size();
+        if (isFolderPath(source)) {
+            size_t notes = plan->notes.size();
+            if (planFolder(source, "", recursive, plan, &taken, &subfolders) == 0 &&
+                plan->notes.size() == notes)
+                plan->notes.push_back({source, SOURCE_NOTHING, subfolders && !recursive});
             continue;
-        std::string output = joinPath(folder, outputName(source));
-        size_t name = output.size() - strlen(baseName(output.c_str()));
-        plan->pictures.push_back({source, output, name, NULL});
+        }
+        expandWildcards(source, &files);
+        for (const std::string& file : files)
+            addPicture(file, 0, plan, &taken);
+        if (plan->pictures.size() == given && files.empty())
+            plan->notes.push_back({source, SOURCE_NOTHING, false});
     }
     findClashes(&plan->pictures);
 }

@@ -1,8 +1,9 @@
 // The night a command names, as kvrinfo and kvr2fits take it: its pictures,
-// each once, their outputs' names, the outputs that would clash, and the
-// sources that gave no picture. A source is a file as it is, a folder as every
-// file in it whose name ends in .kvr in any case (not its subfolders), sorted
-// by name; on Windows a name with * or ? as the files it matches.
+// each once, their outputs' names and folders, the outputs that would clash,
+// and the sources that gave no picture. A source is a file as it is, a folder
+// as every file in it whose name ends in .kvr in any case, sorted by name, and
+// its subfolders' (never through a link) where the night is a tree; on
+// Windows a name with * or ? as the files it matches.
 #ifndef TORVAN_NIGHT_H
 #define TORVAN_NIGHT_H
 
@@ -22,24 +23,30 @@ struct t_picture {
     std::string source;       // the source folder as given, then the file's name
     std::string output;       // the output folder as given, then the output's name
     size_t name;              // where the output's name starts in output
+    size_t folder;            // the output's folder, in the plan's folders
     const char* clash;        // another picture that converts to the same output, or NULL
 };
 
-// A source that gave no picture.
+// A source, or a folder in it, that gave no picture.
 struct t_source_note {
-    const char* operand;
+    std::string operand;
     t_source_found found;
     bool subfolders;
 };
 
+// The pictures in the order they are converted, each folder's together; the
+// output folders, the first the one given.
 struct t_night_plan {
     std::vector<t_picture> pictures;
+    std::vector<std::string> folders;
     std::vector<t_source_note> notes;
 };
 
-// The pictures of every source, each once, with their outputs in folder. Two
+// The pictures of every source, each once, with their outputs in folder, or
+// in its subfolders as the sources' tree has them where recursive. Two
 // pictures clash where both convert and their outputs' names are one as FAT
 // and Windows compare them (F0001.fit is f0001.fit).
-void planNight(const std::vector<const char*>& sources, const char* folder, t_night_plan* plan);
+void planNight(const std::vector<const char*>& sources, const char* folder, bool recursive,
+               t_night_plan* plan);
 
 #endif

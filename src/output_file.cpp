@@ -1,6 +1,7 @@
 #include "output_file.h"
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "kvr_header.h"
 
@@ -219,39 +220,52 @@ void discardOutput(t_output* output)
     output->held = false;
 }
 
+// Held, or the reason why not; a folder of another user in a shared folder,
+// or one reached through her link, is never held.
 static void holdFolder(t_output_folder* folder, int way)
 {
-    folder->failure = openFolderPath(folder->path, way | WALK_OWN_FOLDERS, &folder->folder);
-    folder->cause = errno;
+    folder->folder = (t_folder*)calloc(1, sizeof *folder->folder);
+    folder->failure = folder->folder == NULL ? WALK_FAILED
+                    : openFolderPath(folder->path, way | WALK_OWN_FOLDERS, folder->folder);
+    folder->cause = folder->folder == NULL ? ENOMEM : errno;
     folder->state = folder->failure == WALK_DONE ? FOLDER_HELD
                   : folder->failure == WALK_FAILED && folder->cause == ENOENT ? FOLDER_MISSING
                   : FOLDER_FAILED;
-}
-
-void openOutputFolder(t_output_folder* folder)
-{
-    std::lock_guard<std::mutex> hold(*folder->lock);
-    holdFolder(folder, WALK_FOLLOW_LAST);
+    if (folder->state != FOLDER_HELD) {
+        free(folder->folder);
+        folder->folder = NULL;
+    }
 }
 
 const t_folder* standingFolder(t_output_folder* folder)
 {
     std::lock_guard<std::mutex> hold(*folder->lock);
-    return folder->state == FOLDER_HELD ? &folder->folder : NULL;
+    if (folder->state == FOLDER_UNTRIED)
+        holdFolder(folder, WALK_FOLLOW_LAST);
+    return folder->folder;
 }
 
 const t_folder* madeFolder(t_output_folder* folder)
 {
     std::lock_guard<std::mutex> hold(*folder->lock);
-    if (folder->state == FOLDER_MISSING)
+    if (folder->state == FOLDER_UNTRIED || folder->state == FOLDER_MISSING)
         holdFolder(folder, WALK_FOLLOW_LAST | WALK_MAKE_FOLDERS);
-    return folder->state == FOLDER_HELD ? &folder->folder : NULL;
+    return folder->folder;
 }
 
-void closeOutputFolder(t_output_folder* folder)
+bool folderUsable(t_output_folder* folder)
 {
     std::lock_guard<std::mutex> hold(*folder->lock);
-    if (folder->state == FOLDER_HELD)
-        closeFolder(&folder->folder);
-    folder->state = FOLDER_MISSING;
+    return folder->state == FOLDER_HELD || folder->state == FOLDER_MISSING;
+}
+
+void releaseOutputFolder(t_output_folder* folder)
+{
+    std::lock_guard<std::mutex> hold(*folder->lock);
+    if (--folder->pictures > 0 || folder->state != FOLDER_HELD)
+        return;
+    closeFolder(folder->folder);
+    free(folder->folder);
+    folder->folder = NULL;
+    folder->state = FOLDER_UNTRIED;
 }

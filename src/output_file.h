@@ -53,27 +53,32 @@ struct t_output {
     t_replacement replacement;
 };
 
-// A folder that a night's outputs are written into: opened at the start where
-// it stands, made only when the first output is to be written in it. Every
-// call takes lock, shared by the night's folders.
-enum t_folder_state { FOLDER_MISSING, FOLDER_HELD, FOLDER_FAILED };
+// A folder that a night's outputs are written into: opened when its first
+// picture comes, made only when the first output is to be written in it, and
+// closed once its last picture is done, so that a tree of a thousand nights
+// holds as few folders open as pictures are in flight. Every call takes
+// lock, shared by the night's folders.
+enum t_folder_state { FOLDER_UNTRIED, FOLDER_MISSING, FOLDER_HELD, FOLDER_FAILED };
 struct t_output_folder {
     const char* path;
     std::mutex* lock;
+    size_t pictures;              // those not yet done
     t_folder_state state;
     t_walk failure;               // why it is neither held nor to be made
     int cause;                    // its errno
-    t_folder folder;
+    t_folder* folder;             // while held
 };
 
-// Opens the folder where it stands; one of another user in a shared folder,
-// or reached through her link, is refused.
-void openOutputFolder(t_output_folder* folder);
-// The folder where it stands; NULL where it does not (yet).
+// The folder where it stands, opened now where not yet tried; NULL where it
+// does not stand (yet), or may not be used: another user's in a shared folder,
+// or one reached through her link.
 const t_folder* standingFolder(t_output_folder* folder);
 // The folder, made now where missing; NULL where it cannot be.
 const t_folder* madeFolder(t_output_folder* folder);
-void closeOutputFolder(t_output_folder* folder);
+// Whether the folder stands or may be made: what a dry run tells.
+bool folderUsable(t_output_folder* folder);
+// One of its pictures is done: after the last, the folder is closed.
+void releaseOutputFolder(t_output_folder* folder);
 
 // Opens the output path out as torvan does for a picture of size bytes read
 // from the file input, writing through buffer (STREAM_BUFFER bytes).

@@ -92,7 +92,7 @@ static int convertFile(const char* inp, const char* out, bool isoDate, FILE* con
     }
     job->inp = inp;
     job->out = out;
-    job->isoDate = isoDate;
+    job->plan.isoDate = isoDate;
     job->umask = creationMask();
     int converted = convertPicture(job) == CONVERSION_DONE;
     if (converted)

@@ -4,10 +4,14 @@
 #include <cstring>
 
 // The keywords of the program's own cards, and of cards that describe its data
-// or its checksums; NAXIS with any digits after it is among them too.
+// or its checksums; NAXIS with any digits after it is among them too. Those
+// that describe another file's structure (an extension's), that would make
+// readers take a pixel value for none (BLANK) or that would join the next card
+// to a string (CONTINUE) are no user's either.
 static const char* const PROGRAM_KEYWORDS[] = {
     "SIMPLE", "BITPIX", "EXTEND", "BZERO", "BSCALE", "DATE-OBS", "TIME", "TIMESYS",
     "DATE-LOC", "SATURATE", "CHECKSUM", "DATASUM", "COMMENT", "HISTORY", "END",
+    "XTENSION", "PCOUNT", "GCOUNT", "TFIELDS", "THEAP", "BLANK", "CONTINUE",
 };
 
 // Readers compute with these: a string in them would break a reduction later.
@@ -293,7 +297,7 @@ const char* cardRefusalText(t_card_refusal refusal)
     case CARD_NO_KEYWORD: return "chybi klicove slovo";
     case CARD_KEYWORD_CHARACTER: return "klicove slovo smi mit jen A-Z, 0-9, - a _";
     case CARD_LONG_KEYWORD: return "klicove slovo delsi nez 8 znaku";
-    case CARD_PROGRAM_KEYWORD: return "klicove slovo zapisuje program sam";
+    case CARD_PROGRAM_KEYWORD: return "klicove slovo zapisuje program sam, nebo popisuje soubor";
     case CARD_NO_VALUE: return "chybi hodnota";
     case CARD_UNCLOSED_QUOTE: return "neuzavrene uvozovky";
     case CARD_AFTER_QUOTE: return "text za uzavrenymi uvozovkami";

@@ -27,7 +27,7 @@ TEST_F(InTempDir, Kvr2fitsArgumentRules)
 {
     const std::string tryHelp = "Zkuste `kvr2fits --help'.\n";
     const struct { const char* args; std::string output; int status; } cases[] = {
-        {"--help", "Pouziti:  kvr2fits [-j N] [-f] [-q] [--classic] ZDROJ... SLOZKA\n", 0},
+        {"--help", "Pouziti:  kvr2fits [-j N] [-f] [-q] [-r] [-n] [--classic] [--set KLIC=", 0},
         {"a.kvr -h out", "Pouziti:  kvr2fits ", 0},
         {"a.kvr out --version", "kvr2fits (TORVAN) 1.2\n", 0},
         {"", "kvr2fits: chybi zdroj a slozka\n" + tryHelp, 2},
