@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "calendar.h"
 #include "fits_checksum.h"
 #include "fits_writer.h"
 #include "interrupts.h"
@@ -60,12 +61,30 @@ static bool holdsThisConversion(t_conversion* job, const t_folder* folder)
 // this run's own conversion of the picture; anything else there is a failure.
 static t_conversion_result judgeStanding(t_conversion* job, const t_folder* folder)
 {
-    composeHeader(&job->input.header, job->inp, &job->plan, &job->input.header, job->header);
+    composeHeader(&job->input.header, job->inp, &job->plan, &job->utc, job->header);
     if (!holdsThisConversion(job, folder))
         return failConversion(job, FAILED_OUTPUT_FOREIGN);
     closeInput(&job->input);
     discardOutput(&job->output);
     return CONVERSION_SKIPPED;
+}
+
+// The capture time in UTC by the station's clock, where its date is one the
+// calendar has.
+static bool timeInUtc(t_conversion* job)
+{
+    const t_kvr_header* header = &job->input.header;
+    t_station_clock asRead = {};
+
+    job->utc = *header;
+    if (job->realDates && !dateExists(header->year, header->month, header->day)) {
+        job->failure = FAILED_NO_SUCH_DATE;
+        return false;
+    }
+    job->reading = readClock(job->clock != NULL ? job->clock : &asRead, header, job->pass,
+                             &job->utc, &job->resolution);
+    job->failure = FAILED_CLOCK;
+    return job->reading == READING_IN_UTC;
 }
 
 static bool openTheOutput(t_conversion* job, const t_folder* folder)
@@ -143,6 +162,8 @@ t_conversion_result convertPicture(t_conversion* job)
     }
     if (!openInput(input, job->inp, job->inBuffer))
         return failConversion(job, inputFailure(input->verdict));
+    if (!timeInUtc(job))
+        return failConversion(job, job->failure);
     if (standing.kind != ENTRY_NONE && !job->replacing)
         return judgeStanding(job, folder);
     if (job->dryRun) {
@@ -155,7 +176,7 @@ t_conversion_result convertPicture(t_conversion* job)
         return failConversion(job, FAILED_OUTPUT_FOLDER);
     if (!openTheOutput(job, folder))
         return failConversion(job, outputFailure(job->output.failure));
-    composeHeader(&input->header, job->inp, &job->plan, &input->header, job->header);
+    composeHeader(&input->header, job->inp, &job->plan, &job->utc, job->header);
     if (!writeBlock(job, job->header))
         return failConversion(job, FAILED_OUTPUT_WRITE);
     if (writeData(job) != CONVERSION_DONE)

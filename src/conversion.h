@@ -9,6 +9,7 @@
 #include "fits_writer.h"
 #include "input_file.h"
 #include "output_file.h"
+#include "station_clock.h"
 
 // Why a conversion failed: each is said with the input's or the output's path.
 enum t_conversion_failure {
@@ -17,6 +18,8 @@ enum t_conversion_failure {
     FAILED_OUTPUT_IS_FOLDER,
     FAILED_OUTPUT_FOREIGN,   // what stands at the name is no conversion of this run's
     FAILED_OUTPUT_FOLDER,    // the night's folder is neither held nor made
+    FAILED_NO_SUCH_DATE,     // the capture date is not in the calendar (30 February)
+    FAILED_CLOCK,            // the capture time names no one instant on the station's clock
     FAILED_INTERRUPTED       // asked to stop (deferInterrupts)
 };
 
@@ -38,6 +41,12 @@ struct t_conversion {
     bool replacing;
     bool dryRun;                  // judged alone: nothing is written, no folder made
     t_header_plan plan;           // what the header holds beside the picture's own cards
+    bool realDates;               // a date the calendar does not have is refused
+    const t_station_clock* clock; // NULL: the capture time is written as read
+    t_pass pass;                  // the frame's in an hour the clock shows twice
+    t_clock_reading reading;      // after FAILED_CLOCK, and where the hour was
+    t_local_resolution resolution;
+    t_kvr_header utc;             // the capture time in UTC
     uint32_t umask;               // read once, before any conversion starts
     t_input input;                // the picture as judged: verdict, header, state
     t_output output;

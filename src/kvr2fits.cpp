@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "calendar.h"
 #include "conversion.h"
 #include "interrupts.h"
 #include "night.h"
@@ -33,6 +34,7 @@ struct t_night {
     uint32_t umask;
     std::mutex folderLock;
     std::vector<t_output_folder> folders;
+    std::vector<t_pass> passes;         // each picture's in an hour the clock shows twice
     std::atomic<size_t> next;
     std::atomic<uint64_t> counts[OUTCOMES];
     std::atomic<int> working;           // workers not yet done
@@ -110,6 +112,9 @@ static t_outcome convertOne(t_night* night, const t_picture* picture, t_conversi
     job->replacing = night->options->force;
     job->dryRun = night->options->dryRun;
     job->plan = night->options->plan;
+    job->realDates = job->plan.science;
+    job->clock = &night->options->clock;
+    job->pass = night->passes[picture - night->plan.pictures.data()];
     job->umask = night->umask;
     t_conversion_result result = convertPicture(job);
     if (result != CONVERSION_FAILED && job->dryRun)
@@ -213,6 +218,28 @@ static void holdFolders(t_night* night)
         night->folders[picture.folder].pictures++;
 }
 
+// With a zone's clock, every picture's capture time is read before the work:
+// the night's order tells the passes through an hour the clock shows twice.
+static void orderNight(t_night* night)
+{
+    const std::vector<t_picture>& pictures = night->plan.pictures;
+    std::vector<t_kvr_header> headers(pictures.size());
+    std::vector<t_ordered_frame> frames;
+
+    night->passes.assign(pictures.size(), PASS_UNKNOWN);
+    for (size_t i = 0; night->options->clock.kind == CLOCK_ZONE && i < pictures.size(); i++) {
+        t_input input = {};
+        const t_kvr_header* h = &input.header;
+        if (openInput(&input, pictures[i].source.c_str(), NULL) &&
+            dateExists(h->year, h->month, h->day)) {
+            headers[i] = input.header;
+            frames.push_back({i, pictures[i].night, &headers[i]});
+        }
+        closeInput(&input);
+    }
+    orderPasses(&night->options->clock, frames, &night->passes);
+}
+
 static int finish(int status)
 {
     keepConsoleOpen();
@@ -242,6 +269,7 @@ int main(int argc, char* argv[])
     std::vector<const char*> sources(options.operands.begin(), options.operands.end() - 1);
     planNight(sources, options.operands.back(), options.recursive, &night.plan);
     holdFolders(&night);
+    orderNight(&night);
     bool found = reportSources(&night);
     deferInterrupts();
     ignoreFileSizeLimit();
@@ -256,5 +284,6 @@ int main(int argc, char* argv[])
         keepConsoleOpen();
         endAsInterrupted(interruptedBy());
     }
+    freeNightOptions(&options);
     return finish(fine ? 0 : 1);
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "calendar.h"
 #include "defs.h"
 #include "input_file.h"
 #include "kvr_header.h"
@@ -40,6 +41,18 @@ static void printFields(const t_kvr_header* header)
     }
 }
 
+// torvan converts a date the calendar does not have, as ever; kvr2fits
+// refuses it, and FITS readers do: said as a note.
+static void dateNote(t_text* text, const t_input* input, const char* before)
+{
+    const t_kvr_header* h = &input->header;
+
+    if (input->verdict != INPUT_CONVERTS || dateExists(h->year, h->month, h->day))
+        return;
+    appendText(text, "%s", before);
+    noSuchDateText(text, h);
+}
+
 // Why a picture does not convert; what it is when it does.
 static void verdictText(const t_input* input, char* words, size_t size)
 {
@@ -50,6 +63,7 @@ static void verdictText(const t_input* input, char* words, size_t size)
         convertibleText(&text, &input->header);
     else
         causeText(&text, input);
+    dateNote(&text, input, "; pozor: ");
 }
 
 // Every byte of a name, one record per line whatever it holds.
@@ -81,6 +95,7 @@ static void printTabbed(const char* path, const t_input* input)
     }
     if (input->verdict != INPUT_CONVERTS)
         causeText(&text, input);
+    dateNote(&text, input, "pozor: ");
     printText(stdout, "\t%s\t%s\t", taken, cause);
     printField(path);
     printText(stdout, "\n");

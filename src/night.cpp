@@ -109,7 +109,7 @@ static void addPicture(const std::string& source, size_t folder, t_night_plan* p
         return;
     std::string output = joinPath(plan->folders[folder], outputName(source));
     size_t name = output.size() - strlen(baseName(output.c_str()));
-    plan->pictures.push_back({source, output, name, folder, NULL});
+    plan->pictures.push_back({source, output, name, folder, plan->nights, NULL});
 }
 
 // A folder's pictures into the output folder at relative below the first,
@@ -126,6 +126,7 @@ static size_t planFolder(const std::string& source, const std::string& relative,
     }
     std::sort(files.begin(), files.end());
     std::sort(folders.begin(), folders.end());
+    plan->nights++;
     if (!relative.empty()) {   // a tree's folders are each below the first once
         folder = plan->folders.size();
         plan->folders.push_back(joinPath(plan->folders[0], relative));
@@ -159,6 +160,7 @@ void planNight(const std::vector<const char*>& sources, const char* folder, bool
             continue;
         }
         expandWildcards(source, &files);
+        plan->nights++;
         for (const std::string& file : files)
             addPicture(file, 0, plan, &taken);
         if (plan->pictures.size() == given && files.empty())

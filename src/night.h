@@ -24,6 +24,7 @@ struct t_picture {
     std::string output;       // the output folder as given, then the output's name
     size_t name;              // where the output's name starts in output
     size_t folder;            // the output's folder, in the plan's folders
+    size_t night;             // the source folder it was found in, or its own operand
     const char* clash;        // another picture that converts to the same output, or NULL
 };
 
@@ -40,6 +41,7 @@ struct t_night_plan {
     std::vector<t_picture> pictures;
     std::vector<std::string> folders;
     std::vector<t_source_note> notes;
+    size_t nights;            // source folders and operands so far
 };
 
 // The pictures of every source, each once, with their outputs in folder, or

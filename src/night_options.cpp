@@ -12,8 +12,10 @@
 #include "text_rules.h"
 #include "verdict_text.h"
 
-// A cards file is a night's or a station's few settings.
+// A cards file is a night's or a station's few settings; a zone's file is a
+// few KiB.
 constexpr size_t CARDS_FILE_MOST = 64 * 1024;
+constexpr size_t ZONE_FILE_MOST = 256 * 1024;
 
 void printNightHelp()
 {
@@ -150,17 +152,51 @@ static t_command takeSettings(const std::vector<t_setting>& settings, t_night_op
     return COMMAND_RUN;
 }
 
-// The clock's options once all are read: one kind of clock, and none with --classic.
+// The zone's compiled file, name under the system's zone folder.
+static bool readZone(const char* name, t_zone_rules** zone)
+{
+    char path[PATH_BUFFER];
+    t_file_kind kind;
+    unsigned char* bytes = (unsigned char*)malloc(ZONE_FILE_MOST + 1);
+    int length = zoneFolder(path, sizeof path) ? (int)strlen(path) : -1;
+    FILE* file = length >= 0 && (size_t)length + strlen(name) + 2 < sizeof path &&
+                 snprintf(path + length, sizeof path - length, "%c%s", FOLDER_SEPARATOR, name) > 0
+                 ? openForReading(path, &kind) : NULL;
+    size_t read = file != NULL && bytes != NULL ? fread(bytes, 1, ZONE_FILE_MOST + 1, file) : 0;
+
+    *zone = (t_zone_rules*)malloc(sizeof **zone);
+    bool known = file != NULL && !ferror(file) && read <= ZONE_FILE_MOST && *zone != NULL &&
+                 readZoneRules(bytes, read, *zone);
+    if (file != NULL)
+        fclose(file);
+    free(bytes);
+    return known;
+}
+
+// The clock's options once all are read: none with --classic, a zone read.
 static t_command takeClock(t_night_options* options, char* words)
 {
-    t_clock_options* clock = &options->clock;
+    t_station_clock* clock = &options->clock;
+    t_zone_rules* zone = NULL;
 
     if (clock->kind == CLOCK_AS_READ)
         return COMMAND_RUN;
     if (!options->plan.science)
-        return refuse(words, "hodiny stanice", clock->rule, "--classic cas nemeni");
-    options->plan.clock = clock->rule;
+        return refuse(words, "hodiny stanice", options->clockRule, "--classic cas nemeni");
+    if (clock->kind == CLOCK_ZONE && !readZone(options->clockRule, &zone)) {
+        free(zone);
+        return refuse(words, "--clock-zone", options->clockRule,
+                      "zona neni v databazi zon systemu (TZDIR)");
+    }
+    clock->zone = zone;
+    options->plan.clock = options->clockRule;
     return COMMAND_RUN;
+}
+
+void freeNightOptions(t_night_options* options)
+{
+    free((void*)options->clock.zone);
+    options->clock.zone = NULL;
 }
 
 // A lone folder, as Explorer drops it onto the program, goes into its fits.
@@ -199,7 +235,7 @@ static t_command takeOption(int argc, char* argv[], int* i, t_night_options* opt
 {
     const char* arg = argv[*i];
     const char* value;
-    t_clock_options* clock = &options->clock;
+    t_station_clock* clock = &options->clock;
 
     if (strcmp(arg, "-f") == 0)
         options->force = true;
@@ -223,14 +259,14 @@ static t_command takeOption(int argc, char* argv[], int* i, t_night_options* opt
         if (!isZoneName(value) || clock->kind != CLOCK_AS_READ)
             return refuse(words, "--clock-zone", value, clock->kind != CLOCK_AS_READ
                           ? "hodiny stanice uz jsou dane" : "neni jmeno zony IANA");
-        clock->kind = CLOCK_ZONE, clock->zone = value;
-        snprintf(clock->rule, sizeof clock->rule, "%s", value);
+        clock->kind = CLOCK_ZONE;
+        snprintf(options->clockRule, sizeof options->clockRule, "%s", value);
     } else if ((value = valueOf(arg, "--clock-offset", argc, argv, i)) != NULL) {
         if (!parseOffset(value, &clock->offset) || clock->kind != CLOCK_AS_READ)
             return refuse(words, "--clock-offset", value, clock->kind != CLOCK_AS_READ
                           ? "hodiny stanice uz jsou dane" : "posun je +HH:MM nebo -HH:MM");
         clock->kind = CLOCK_OFFSET;
-        snprintf(clock->rule, sizeof clock->rule, "UTC%s", value);
+        snprintf(options->clockRule, sizeof options->clockRule, "UTC%s", value);
     } else if ((value = valueOf(arg, "--clock-repeat", argc, argv, i)) != NULL) {
         if (strcmp(value, "first") != 0 && strcmp(value, "second") != 0)
             return refuse(words, "--clock-repeat", value, "bere first nebo second");

@@ -9,21 +9,9 @@
 #include <vector>
 
 #include "fits_writer.h"
+#include "station_clock.h"
 #include "user_cards.h"
 
-// Whose clock the capture times are: as read, taken as UTC; a clock on one
-// offset all year; or a zone's, by its history.
-enum t_clock_kind { CLOCK_AS_READ, CLOCK_OFFSET, CLOCK_ZONE };
-// A time in an hour the clock shows twice: told by the night's order, or as asked.
-enum t_repeat_choice { REPEAT_BY_ORDER, REPEAT_FIRST, REPEAT_SECOND };
-
-struct t_clock_options {
-    t_clock_kind kind;
-    int32_t offset;            // seconds east of UTC, for CLOCK_OFFSET
-    const char* zone;          // the IANA zone's name, for CLOCK_ZONE
-    t_repeat_choice repeat;
-    char rule[64];             // as the header's COMMENT names it
-};
 
 struct t_night_options {
     int workers;
@@ -33,7 +21,8 @@ struct t_night_options {
     bool dryRun;               // say what would be done, write nothing
     t_header_plan plan;
     t_user_cards cards;
-    t_clock_options clock;
+    t_station_clock clock;
+    char clockRule[64];        // the clock as the header's COMMENT names it
     std::vector<const char*> operands;   // the sources, then the folder
     std::string dropped;       // the folder for a lone source folder: its fits
 };
@@ -43,9 +32,10 @@ enum t_command { COMMAND_RUN, COMMAND_HELP, COMMAND_VERSION, COMMAND_REFUSED };
 // Room for the words of a refusal, an argument quoted in full among them.
 constexpr size_t REFUSAL_TEXT_SIZE = 8192;
 
-// Reads the command line into options (all zero before); after
-// COMMAND_REFUSED, words says why.
+// Reads the command line into options (all zero before), and the zone's
+// file and the cards files it names; after COMMAND_REFUSED, words says why.
 t_command parseNightOptions(int argc, char* argv[], t_night_options* options, char* words);
+void freeNightOptions(t_night_options* options);
 void printNightHelp();
 
 #endif

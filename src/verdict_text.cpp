@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "calendar.h"
 #include "text_rules.h"
 
 void appendText(t_text* text, const char* format, ...)
@@ -103,6 +104,40 @@ void convertibleText(t_text* text, const t_kvr_header* h)
                h->second, h->ssecond);
 }
 
+void noSuchDateText(t_text* text, const t_kvr_header* h)
+{
+    appendText(text, "den %02" PRId32 ".%02" PRId32 ".%04" PRId32 " neexistuje", h->day, h->month,
+               h->year);
+}
+
+// An hour of the station's clock, where a reading of it lies.
+static void clockHour(t_text* text, int64_t reading)
+{
+    t_civil_time time;
+
+    civilFromSeconds(reading, &time);
+    appendText(text, "%02d:%02d", time.hour, time.minute);
+}
+
+static void clockText(t_text* text, const t_conversion* job)
+{
+    const t_kvr_header* h = &job->input.header;
+
+    if (job->reading == READING_OUT_OF_RANGE) {
+        appendText(text, "cas v UTC je mimo roky, ktere hlavicka unese");
+        return;
+    }
+    appendText(text, "cas %02" PRId32 ".%02" PRId32 ".%04" PRId32 " %02" PRId32 ":%02" PRId32
+               ":%02" PRId32, h->day, h->month, h->year, h->hour, h->minute, h->second);
+    appendText(text, job->reading == READING_SKIPPED ? " na hodinach stanice nebyl (skok z "
+                                                     : " ukazaly hodiny stanice dvakrat (");
+    clockHour(text, job->resolution.span_start);
+    appendText(text, job->reading == READING_SKIPPED ? " na " : " az ");
+    clockHour(text, job->resolution.span_end);
+    appendText(text, job->reading == READING_SKIPPED ? ")"
+               : "); poradi snimku to nerozhodne (--clock-repeat first|second)");
+}
+
 void failureText(t_text* text, const t_conversion* job)
 {
     char out[PATH_BUFFER];
@@ -120,6 +155,8 @@ void failureText(t_text* text, const t_conversion* job)
         appendText(text, "vystup `%s' existuje a neni prevodem tohoto snimku (-f jej nahradi)",
                    out);
         break;
+    case FAILED_NO_SUCH_DATE: noSuchDateText(text, &job->input.header); break;
+    case FAILED_CLOCK: clockText(text, job); break;
     default:
         if (job->input.verdict == INPUT_CONVERTS)   // it changed, or failed, while read
             appendText(text, "nelze cist");

@@ -26,6 +26,8 @@ void ruleText(t_text* text, const t_header_rule* rule, const t_kvr_header* heade
 void causeText(t_text* text, const t_input* input);
 // OK, the size and the capture time of a picture that converts.
 void convertibleText(t_text* text, const t_kvr_header* header);
+// The words for a capture date the calendar does not have: den 30.02.2004 neexistuje.
+void noSuchDateText(t_text* text, const t_kvr_header* header);
 // Why a night's conversion failed: the input in the words above, the output
 // in its own, named as the job names it.
 void failureText(t_text* text, const t_conversion* job);

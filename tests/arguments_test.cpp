@@ -36,6 +36,18 @@ TEST_F(InTempDir, Kvr2fitsArgumentRules)
         {"-j 65 a.kvr out", "kvr2fits: pocet prevodu musi byt 1 az 64, ne `65'\n" + tryHelp, 2},
         {"-j0 a.kvr out", "kvr2fits: pocet prevodu musi byt 1 az 64, ne `0'\n" + tryHelp, 2},
         {"-j a.kvr out", "kvr2fits: pocet prevodu musi byt 1 az 64, ne `a.kvr'\n" + tryHelp, 2},
+        // The cards and the clock: each refused before anything is done, naming what it refuses.
+        {"--set EXPTIME=ten a.kvr out", "kvr2fits: --set `EXPTIME=ten': klicove slovo bere jen "
+         "cislo\n" + tryHelp, 2},
+        {"--cards none.txt a.kvr out", "kvr2fits: soubor karet `none.txt': nelze cist\n", 2},
+        {"--classic --set=FILTER=V a.kvr out", "kvr2fits: karty `FILTER=V': --classic zadne "
+         "dalsi karty nepise\n", 2},
+        {"--clock-zone Europe/Atlantis a.kvr out", "kvr2fits: --clock-zone `Europe/Atlantis': "
+         "zona neni v databazi zon systemu (TZDIR)\n", 2},
+        {"--clock-zone ../etc a.kvr out", "kvr2fits: --clock-zone `../etc': neni jmeno", 2},
+        {"--clock-offset +1:00 a.kvr out", "kvr2fits: --clock-offset `+1:00': posun je", 2},
+        {"--clock-offset=+01:00 --clock-zone UTC a.kvr out", "kvr2fits: --clock-zone `UTC': "
+         "hodiny stanice uz jsou dane\n", 2},
         {"-j2 -q a.kvr -- -f", "prevedeno 1, preskoceno 0, selhalo 0, celkem 1\n", 0},
     };
     writeFile("a.kvr", picture(2, 2));

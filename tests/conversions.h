@@ -18,7 +18,7 @@ struct Conversion {
     std::string inp = "a.kvr", card = "", shown = "", out = "o", options = "";
     std::array<int32_t, 7> taken = {9, 10, 2004, 11, 21, 4, 50};
     std::string date = "='09/10/04'", time = "11:21:04.050";
-    std::string before = "", after = "", result = "", check = "";
+    std::string before = "", after = "", result = "", check = "", note = "";
     int pictures = 1;
 
     using Text = const std::string&;
@@ -50,6 +50,7 @@ struct Conversion {
         return *this;
     }
     Conversion& holding(Text truth) { check = truth; return *this; }   // what the shell finds true
+    Conversion& noted(Text text) { note = text; return *this; }   // what kvrinfo adds to OK
 };
 
 // Each conversion runs in an empty folder of its own.

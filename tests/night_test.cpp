@@ -59,6 +59,19 @@ static std::string converted(const std::string& name, bool classic, const std::s
     return bytes.erase(36 * 80, 3 * 80);
 }
 
+// The value of a card of a FITS file's header, after its equals sign and blanks, or "" where
+// no card has its keyword.
+static std::string cardOf(const std::string& file, const std::string& keyword)
+{
+    const std::string header = readFile(file).substr(0, 2880);
+    for (size_t at = 0; at + 80 <= header.size(); at += 80)
+        if (header.compare(at, 8, (keyword + "        ").substr(0, 8)) == 0) {
+            const size_t value = header.find_first_not_of(' ', at + 9);
+            return header.substr(value, header.find_last_not_of(' ', at + 79) + 1 - value);
+        }
+    return "";
+}
+
 // kvr2fits with args, after more files are made and shell text; then its summary, status and
 // standard error, the pictures of the night that out must hold as torvan would write them, and
 // what holds.
@@ -129,6 +142,40 @@ TEST_F(InTempDir, NightIntoAFolder)
          "selhalo 1, celkem 2", 1, "n/missing.kvr: nelze otevrit\n", {}, [] {},
          [] { return fs::exists(IS_WINDOWS ? "out/deep/er/a.fit" : "out/deep\\er\\/a.fit"); }},
         {joined("n/?.* out"), "prevedeno 2, preskoceno 0, selhalo 0, celkem 2", 0, "", {"a.kvr", "B.KVR"}},
+        // A tree of nights into a tree of folders: names alike in two nights never clash, and a
+        // link to a folder is not followed.
+        {"-r t out", "prevedeno 3, preskoceno 0, selhalo 0, celkem 3", 0, "", {},
+         [] {
+             fs::create_directories("t/n1/dark"), fs::create_directory("t/n2");
+             for (const char* frame : {"t/n1/a.kvr", "t/n2/a.kvr", "t/n1/dark/d.kvr"})
+                 writeFile(frame, ONE);
+             std::error_code linked;   // where the system has links
+             fs::create_directory_symlink("../n", "t/n3", linked);
+         },
+         [] {
+             return fs::exists("out/n1/a.fit") && fs::exists("out/n2/a.fit") &&
+                    fs::exists("out/n1/dark/d.fit") && !fs::exists("out/n3");
+         }},
+        // The user's cards, from a file and the command line, the later winning; the header
+        // with them is no longer the one a night without them has.
+        {"--cards c.txt --set EXPTIME=30 --set \"OBJECT='SS Cyg'\" n/a.kvr out", "prevedeno 0, "
+         "preskoceno 0, selhalo 1, celkem 1", 1, foreign("a"), {},
+         [] {
+             writeFile("c.txt", "# station\nEXPTIME = 10\r\nFILTER = 'V'\n");
+             run(KVR2FITS, "-q n/a.kvr out");
+         }},
+        {"--cards c.txt --set EXPTIME=30 --set \"OBJECT='SS Cyg'\" n/a.kvr out", "prevedeno 1, "
+         "preskoceno 0, selhalo 0, celkem 1", 0, "", {},
+         [] { writeFile("c.txt", "# station\nEXPTIME = 10\r\nFILTER = 'V'\n"); },
+         [] {
+             return cardOf("out/a.fit", "EXPTIME") + cardOf("out/a.fit", "FILTER") +
+                        cardOf("out/a.fit", "OBJECT") == "30'V       ''SS Cyg  '";
+         }},
+        // A dry run says what would be done, and does nothing.
+        {"-n -j1 n out", "n/B.KVR: prevede do `out/B.fit'\nn/" + CZECH + ": prevede do `out/" +
+         CZECH.substr(0, CZECH.size() - 4) + ".fit'\nn/a.kvr: prevede do `out/a.fit'\n" + REFUSED +
+         "nanecisto: prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, "", {}, [] {},
+         [] { return !fs::exists("out"); }},
         // A lone folder, as Explorer drops it onto the program, goes into its subfolder fits.
         {"n", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED, {}, [] {},
          [] { return fs::exists("n/fits/a.fit") && fs::exists("n/fits/B.fit"); }},
@@ -150,6 +197,66 @@ TEST_F(InTempDir, NightIntoAFolder)
                                    fs::status("out/B.fit").permissions() == fs::perms(0640));
          }, "umask 027; "},
     });
+}
+
+// A frame of one sample taken at a station time, YYYY-MM-DD hh:mm:ss.
+static void frameAt(const std::string& name, const std::string& at)
+{
+    const auto part = [&at](size_t from, size_t length) { return std::stoi(at.substr(from, length)); };
+    writeFile(name, patched(ONE, {{YEAR, part(0, 4)}, {MONTH, part(5, 2)}, {DAY, part(8, 2)},
+                                  {HOUR, part(11, 2)}, {MINUTE, part(14, 2)}, {SECOND, part(17, 2)},
+                                  {MILLI, 0}}));
+}
+
+// The station's clock: frames f1, f2, ... of the night c taken at the times given, and what
+// kvr2fits makes of each, in UTC (DATE-OBS, as the offset or the zone's history has it, the date
+// moving where it does) or the line that refuses it.
+TEST_F(InTempDir, NightOnTheStationsClock)
+{
+    const std::string zone = "-j1 --clock-zone Europe/Prague ";
+    const std::string twice = "2004-10-31 02:";
+    const std::string undecided = "c/f1.kvr: cas 31.10.2004 02:10:00 ukazaly hodiny stanice dvakrat "
+        "(02:00 az 03:00); poradi snimku to nerozhodne (--clock-repeat first|second)";
+    const struct { std::string args; std::vector<std::string> taken, utc; } rows[] = {
+        {"--clock-offset +01:00", {"1999-12-31 00:30:00"}, {"'1999-12-30T23:30:00.000'"}},
+        {"--clock-offset -01:00", {"1999-12-31 23:30:00"}, {"'2000-01-01T00:30:00.000'"}},
+        // 1995's summer time ended in September, by the zone's history.
+        {zone, {"1995-09-24 01:30:00", "1995-09-24 03:30:00"},
+         {"'1995-09-23T23:30:00.000'", "'1995-09-24T02:30:00.000'"}},
+        {"--clock-zone Europe/Bratislava", {"2004-10-09 11:21:04"}, {"'2004-10-09T09:21:04.000'"}},
+        {zone, {"2004-03-28 02:30:00"}, {"c/f1.kvr: cas 28.03.2004 02:30:00 na hodinach stanice "
+                                         "nebyl (skok z 02:00 na 03:00)"}},
+        // The night's order: a time that goes back in an hour shown twice is its second pass.
+        {zone, {twice + "10:00", twice + "50:00", twice + "20:00"},
+         {"'2004-10-31T00:10:00.000'", "'2004-10-31T00:50:00.000'", "'2004-10-31T01:20:00.000'"}},
+        {zone, {twice + "10:00"}, {undecided}},
+        {zone + "--clock-repeat second", {twice + "10:00"}, {"'2004-10-31T01:10:00.000'"}},
+        // A day the calendar does not have: refused, but as torvan always wrote it.
+        {"", {"2004-02-30 01:00:00"}, {"c/f1.kvr: den 30.02.2004 neexistuje"}},
+        {"--classic", {"2004-02-30 01:00:00"}, {"'30/02/04'"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args + " " + row.taken[0]);
+        fs::create_directory("c");
+        for (size_t i = 0; i < row.taken.size(); i++)
+            frameAt("c/f" + std::to_string(i + 1) + ".kvr", row.taken[i]);
+        const Outcome outcome = run(KVR2FITS, "-q " + row.args + " c out 2>&1");
+        for (size_t i = 0; i < row.utc.size(); i++) {
+            const std::string out = "out/f" + std::to_string(i + 1) + ".fit";
+            std::string local = "'" + row.taken[i] + ".000'";
+            if (row.utc[i][0] != '\'') {
+                EXPECT_NE(outcome.output.find(joined(row.utc[i]) + "\n"), std::string::npos)
+                    << outcome.output;
+                continue;
+            }
+            EXPECT_EQ(cardOf(out, "DATE-OBS"), row.utc[i]) << out;
+            if (row.args.find("--clock") != std::string::npos) {
+                EXPECT_EQ(cardOf(out, "TIMESYS") + cardOf(out, "DATE-LOC"),
+                          "'UTC     '" + local.replace(11, 1, "T")) << out;
+            }
+        }
+        fs::remove_all("c"), fs::remove_all("out");
+    }
 }
 
 // Shell text that must succeed.

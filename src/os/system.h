@@ -173,6 +173,9 @@ inline bool sameIdentity(const t_file_identity* a, const t_file_identity* b)
 
 // ---- Folders
 
+// The folder of the compiled IANA zone files: TZDIR where it is set, else the
+// system's (on Windows, zoneinfo beside the program).
+bool zoneFolder(char* path, size_t size);
 // What the program puts between a folder and a name it joins.
 extern const char FOLDER_SEPARATOR;
 // Whether path leads to a folder, every link on the way judged by the

@@ -1,5 +1,7 @@
 // Folders on a POSIX system: listed and made; the shell expands wildcards.
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -54,4 +56,12 @@ bool listFolder(const char* path, std::vector<std::string>* files,
 void expandWildcards(const char* pattern, std::vector<std::string>* paths)
 {
     paths->push_back(pattern);
+}
+
+bool zoneFolder(char* path, size_t size)
+{
+    const char* given = getenv("TZDIR");
+    const char* folder = given != NULL && given[0] != '\0' ? given : "/usr/share/zoneinfo";
+
+    return snprintf(path, size, "%s", folder) < (int)size;
 }

@@ -1,5 +1,7 @@
 // Folders on Windows: listed, made, and the wildcards cmd leaves to the program.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -118,4 +120,23 @@ bool makeFolders(const char* path)
     }
     CreateDirectoryW(wide, NULL);
     return isFolderPath(path);
+}
+
+// The zip carries the zone files beside the programs, so that every host
+// gives the same times.
+bool zoneFolder(char* path, size_t size)
+{
+    wchar_t wide[WIDE_PATH];
+    const char* given = getenv("TZDIR");
+    DWORD length = GetModuleFileNameW(NULL, wide, WIDE_PATH);
+
+    if (given != NULL && given[0] != '\0')
+        return snprintf(path, size, "%s", given) < (int)size;
+    if (length == 0 || length >= WIDE_PATH)
+        return false;
+    std::string program = toUtf8(wide);
+    size_t folder = program.find_last_of('\\');
+    if (program.empty() || folder == std::string::npos)
+        return false;
+    return snprintf(path, size, "%s\\zoneinfo", program.substr(0, folder).c_str()) < (int)size;
 }
