@@ -13,7 +13,7 @@
 // Room for the path of the output's file and of its temporary twin.
 constexpr int PATH_BUFFER = 4096;
 
-// ---- Files
+// ---- Files: what a file is, whatever path leads to it
 
 // What tells an open file's content apart from before: any write moves its
 // change time, also one that puts its modification time back.
@@ -38,11 +38,26 @@ struct t_folder {
     char path[PATH_BUFFER];
 };
 
+// Whether two states, or two identities, are of the same content, or file.
+inline bool sameFileState(const t_file_state* a, const t_file_state* b)
+{
+    return a->size == b->size && a->changed == b->changed && a->written == b->written;
+}
+
+inline bool sameIdentity(const t_file_identity* a, const t_file_identity* b)
+{
+    return a->volume == b->volume && a->index == b->index;
+}
+
+// ---- The process
+
 // Opens 0, 1 and 2 on the null device where they are closed, so that no file
 // the run opens takes the number of standard output or error. Read-only: an
 // output path that names such a descriptor is refused, not thrown away.
 void keepStandardDescriptors();
 uint32_t processNumber();
+
+// ---- The input: a picture opened for reading
 
 // What a path leads to, known without opening it: opening a FIFO would
 // release a writer waiting on it. KIND_UNKNOWN where the path cannot tell.
@@ -51,7 +66,7 @@ enum t_file_kind { KIND_UNKNOWN, KIND_REGULAR, KIND_FOLDER, KIND_SPECIAL, KIND_F
 // anything else, kind then saying what stands there (nothing is opened but a
 // regular file), or that a link on the way may not be followed.
 FILE* openForReading(const char* path, t_file_kind* kind);
-// The state of an open regular file; 0 for anything else or a failed query.
+// The state of an open regular file; false for anything else or a failed query.
 bool regularFileState(FILE* f, t_file_state* state);
 bool isFolder(FILE* f);
 // Whether the open file belongs to the runner.
@@ -62,17 +77,7 @@ bool pathIsStream(const char* path, FILE* stream);
 // Whether path leads to the open file f.
 bool pathIsFile(const char* path, const t_file_identity* file);
 
-// Whether path may never be written (Windows: a device's name other than
-// NUL, a blank name or a stream in a file).
-bool isForbiddenOutput(const char* path);
-// Opens the device or FIFO called name in folder for binary writing.
-FILE* openForWriting(const t_folder* folder, const char* name);
-// The descriptor of this run that path leads to (/dev/stdout, /dev/fd/3, a
-// link to /proc/self/fd/1), or -1 for any other path.
-int heldDescriptor(const char* path);
-// That descriptor as a stream of its own, in binary, appending where it does;
-// NULL where it is not open for writing.
-FILE* openDescriptor(int fd);
+// ---- Paths, followed name by name, and what stands at a name in a folder
 
 // Where the file name starts in path, after its folder.
 const char* baseName(const char* path);
@@ -106,6 +111,22 @@ struct t_entry {
     t_file_identity identity;
 };
 void judgeEntry(const t_folder* folder, const char* name, t_entry* entry);
+
+// ---- The output: torvan's devices and descriptors, and the new file that
+// replaces what stands at a name
+
+// Whether path may never be written (Windows: a device's name other than
+// NUL, a blank name or a stream in a file).
+bool isForbiddenOutput(const char* path);
+// Opens the device or FIFO called name in folder for binary writing.
+FILE* openForWriting(const t_folder* folder, const char* name);
+// The descriptor of this run that path leads to (/dev/stdout, /dev/fd/3, a
+// link to /proc/self/fd/1), or -1 for any other path.
+int heldDescriptor(const char* path);
+// That descriptor as a stream of its own, in binary, appending where it does;
+// NULL where it is not open for writing.
+FILE* openDescriptor(int fd);
+
 // Whether the file called name may be replaced: nothing is there, or we may
 // write it and a rename may take its place.
 bool mayReplace(const t_folder* folder, const char* name);
@@ -160,18 +181,7 @@ void removeInFolder(const t_folder* folder, const char* name);
 // Reserves the output's space at once where the system can; a hint only.
 void reserveSpace(FILE* f, uint64_t size);
 
-// Whether two states, or two identities, are of the same content, or file.
-inline bool sameFileState(const t_file_state* a, const t_file_state* b)
-{
-    return a->size == b->size && a->changed == b->changed && a->written == b->written;
-}
-
-inline bool sameIdentity(const t_file_identity* a, const t_file_identity* b)
-{
-    return a->volume == b->volume && a->index == b->index;
-}
-
-// ---- Folders
+// ---- Folders: listed, and where the zone files stand
 
 // The folder of the compiled IANA zone files: TZDIR where it is set, else the
 // system's (on Windows, zoneinfo beside the program).
@@ -190,16 +200,6 @@ bool listFolder(const char* path, std::vector<std::string>* files,
 // leaves that to the program (Windows; none where nothing matches); else the
 // pattern as it is.
 void expandWildcards(const char* pattern, std::vector<std::string>* paths);
-bool isTerminal(FILE* stream);
-// The width of the terminal stream is, read at each call; 0 where unknown.
-int terminalWidth(FILE* stream);
-// Whether the run may draw on the terminal stream is: not while it is in the background.
-bool inForeground(FILE* stream);
-// Whether an argument asks for help as the system's own programs do (/? on Windows).
-bool asksForHelp(const char* argument);
-// On Windows, where the run has a console window of its own (a folder
-// dropped onto the program), waits for a key before the window closes.
-void keepConsoleOpen();
 
 // ---- Interrupts: every signal that would end the run, on Windows Ctrl-C,
 // Ctrl-Break and the console being closed. What to do of one is the
@@ -236,5 +236,16 @@ void utf8Arguments(int* argc, char*** argv);
 // As fprintf; a Windows console is written in Unicode, so that every name
 // shows as given.
 void printText(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+bool isTerminal(FILE* stream);
+// The width of the terminal stream is, read at each call; 0 where unknown.
+int terminalWidth(FILE* stream);
+// Whether the run may draw on the terminal stream is: not while it is in the background.
+bool inForeground(FILE* stream);
+// Whether an argument asks for help as the system's own programs do (/? on Windows).
+bool asksForHelp(const char* argument);
+// On Windows, where the run has a console window of its own (a folder
+// dropped onto the program), waits for a key before the window closes.
+void keepConsoleOpen();
 
 #endif
