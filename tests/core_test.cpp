@@ -1,10 +1,14 @@
-// The rooms that take and give bytes, called directly: the text rules, the progress line and the
-// user's cards.
+// The rooms that take and give bytes, called directly: the text rules, the KVR header, the FITS
+// cards and their checksums, the progress line and the user's cards.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
+#include "fits_checksum.h"
+#include "fits_writer.h"
+#include "kvr_encode.h"
+#include "kvr_header.h"
 #include "progress.h"
 #include "text_rules.h"
 #include "user_cards.h"
@@ -123,5 +127,58 @@ TEST(UserCards, CardsFile)
                 if (c != ' ' || cards.empty() || cards.back() != ' ')
                     cards += c;
         EXPECT_EQ(cards, row.cards) << row.bytes;
+    }
+}
+
+// UTF-8 as names come: each length's least and greatest, and what is no character.
+TEST(TextRules, Utf8Decoded)
+{
+    const struct { std::string bytes; int length; uint32_t code; } rows[] = {
+        {"\x7f", 1, 0x7F}, {"\xc2\x80", 2, 0x80}, {"\xdf\xbf", 2, 0x7FF}, {"\xe0\xa0\x80", 3, 0x800},
+        {"\xef\xbf\xbf", 3, 0xFFFF}, {"\xf0\x90\x80\x80", 4, 0x10000}, {"\xf4\x8f\xbf\xbf", 4, 0x10FFFF},
+        {"\xc1\xbf", 0, 0}, {"\xe0\x9f\xbf", 0, 0}, {"\xed\xa0\x80", 0, 0}, {"\xf4\x90\x80\x80", 0, 0},
+        {"\x80", 0, 0}, {"\xc3", 0, 0}, {"\xf8\x88\x80\x80\x80", 0, 0},
+    };
+    for (const auto& row : rows) {
+        uint32_t code = 0;
+        EXPECT_EQ(decodeUtf8((const unsigned char*)row.bytes.c_str(), &code), row.length) << row.bytes;
+        EXPECT_EQ(code, row.code) << row.bytes;
+    }
+}
+
+// The header's fields little-endian on every host, and the verdict on them and the size.
+TEST(KvrHeader, DecodedAndJudged)
+{
+    const t_kvr_header valid = validKvrHeader(2, 3);
+    unsigned char bytes[KVR_HEADER_SIZE];
+    encodeKvrHeader(&valid, bytes);
+    const struct { int at; uint32_t value; uint64_t size; t_input_verdict verdict; } rows[] = {
+        {52, 0x01020304, 88 + 2ull * 0x01020304 * 3, INPUT_CONVERTS},
+        {60, 0xFFFFFFFF, 100, INPUT_CONVERTS},   // the year -1: not judged
+        {64, 0x0000010C, 100, INPUT_BROKEN_RULES}, {52, 0x80000000, 100, INPUT_BROKEN_RULES},
+        {3, 2, 99, INPUT_WRONG_SIZE}, {0, 0x0052566B, 100, INPUT_NOT_KVR},
+    };
+    for (const auto& row : rows) {
+        unsigned char patched[KVR_HEADER_SIZE];
+        t_kvr_header header;
+        memcpy(patched, bytes, sizeof patched);
+        for (int i = 0; i < 4 && (row.at != 0 || i < 3); i++)
+            patched[row.at + i] = (unsigned char)(row.value >> 8 * i);
+        decodeHeader(patched, &header);
+        EXPECT_EQ(judgeHeader(&header, row.size), row.verdict) << row.at;
+    }
+}
+
+// A sealed header and its data sum to the convention's negative zero, whatever the data's sum.
+TEST(FitsCards, SealedBySum)
+{
+    const t_header_plan plan = {true, true, nullptr, nullptr};
+    const t_kvr_header header = validKvrHeader(2, 3);
+    for (uint32_t dataSum : {0u, 1u, 0xFFFFFFFEu, 0xFFFFFFFFu, 944019134u}) {
+        unsigned char block[FITS_BLOCK];
+        composeHeader(&header, "a.kvr", &plan, &header, block);
+        sealHeader(block, dataSum);
+        EXPECT_EQ(addSums(addToChecksum(0, block, FITS_BLOCK), dataSum), 0xFFFFFFFFu) << dataSum;
+        EXPECT_EQ(std::stoul(std::string((char*)block + 10 * 80 + 11, 10)), dataSum);
     }
 }

@@ -54,6 +54,8 @@ TEST_F(InTempDir, KvrinfoReportsWhatTheShellMakes)
          "n=$(printf 'x\\\\: CHYBA\\t\\n\\r\\001\\177'); cp a.kvr \"$n\"; "},
         {"a.kvr >&-", "", 1, "true; "},   // a report that reaches no one is a failure
         {"in.kvr", "in.kvr: CHYBA nelze cist\n", 1, "head -c 88 a.kvr >in.kvr; " FAILING_DISK(1)},
+        // A folder with no picture is a failure of its own, its subfolders not searched.
+        {"e", "e: CHYBA zadny obrazek KVR; podslozky se neprohledavaji\n", 1, "mkdir -p e/n; "},
         // A folder: each file whose name ends in .kvr in any case, sorted, its subfolders not.
         {"d", "d/a.KVR: OK 2 x 2, 09.10.2004 11:21:04.050\nd/b.kvr: CHYBA mesic 13", 1,
          "mkdir -p d/s.kvr; cp b.kvr d/b.kvr; cp a.kvr d/a.KVR; cp a.kvr d/c.kvr.txt; "},
