@@ -5,6 +5,7 @@
 #include <cstring>
 #include <set>
 
+#include "calendar.h"
 #include "input_file.h"
 #include "os/system.h"
 
@@ -167,4 +168,24 @@ void planNight(const std::vector<const char*>& sources, const char* folder, bool
             plan->notes.push_back({source, SOURCE_NOTHING, false});
     }
     findClashes(&plan->pictures);
+}
+
+void planPasses(const t_night_plan* plan, const t_station_clock* clock, std::vector<t_pass>* passes)
+{
+    const std::vector<t_picture>& pictures = plan->pictures;
+    std::vector<t_kvr_header> headers(pictures.size());
+    std::vector<t_ordered_frame> frames;
+
+    passes->assign(pictures.size(), PASS_UNKNOWN);
+    for (size_t i = 0; clock->kind == CLOCK_ZONE && i < pictures.size(); i++) {
+        t_input input = {};
+        const t_kvr_header* h = &input.header;
+        if (openInput(&input, pictures[i].source.c_str(), NULL) &&
+            dateExists(h->year, h->month, h->day)) {
+            headers[i] = input.header;
+            frames.push_back({i, pictures[i].night, &headers[i]});
+        }
+        closeInput(&input);
+    }
+    orderPasses(clock, frames, passes);
 }

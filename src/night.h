@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "station_clock.h"
+
 // What a source gave.
 enum t_source_found { SOURCE_PICTURES, SOURCE_NOTHING, SOURCE_UNLISTABLE };
 
@@ -50,5 +52,9 @@ struct t_night_plan {
 // and Windows compare them (F0001.fit is f0001.fit).
 void planNight(const std::vector<const char*>& sources, const char* folder, bool recursive,
                t_night_plan* plan);
+// Each picture's pass through an hour the zone's clock shows twice, by the
+// night's order: every picture's capture time is read for it.
+void planPasses(const t_night_plan* plan, const t_station_clock* clock,
+                std::vector<t_pass>* passes);
 
 #endif

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "os/system.h"
+#include "text_rules.h"
 
 size_t composeProgress(const t_progress* progress, int width, char* line)
 {
@@ -61,4 +62,14 @@ void printLine(t_console* console, const char* text)
     std::lock_guard<std::mutex> hold(console->lock);
     clearProgress(console);
     printText(console->stream, "%s\n", text);
+}
+
+void printAbout(t_console* console, const char* what, const char* words)
+{
+    char shown[PATH_BUFFER];
+
+    lineSafe(what, shown, sizeof shown);
+    std::lock_guard<std::mutex> hold(console->lock);
+    clearProgress(console);
+    printText(console->stream, "%s: %s\n", shown, words);
 }

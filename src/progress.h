@@ -38,6 +38,8 @@ struct t_console {
 void drawProgress(t_console* console, const t_progress* progress);
 // A line of its own above the progress line.
 void printLine(t_console* console, const char* text);
+// A line about what (a name, shown on one line): what, a colon and words.
+void printAbout(t_console* console, const char* what, const char* words);
 void clearProgress(t_console* console);
 
 #endif

@@ -192,3 +192,33 @@ bool folderFailureText(t_text* text, const t_conversion* job, const char* folder
         return false;
     return true;
 }
+
+void sourceText(t_text* text, const t_source_note* note)
+{
+    char shown[PATH_BUFFER];
+
+    lineSafe(note->operand.c_str(), shown, sizeof shown);
+    if (note->found == SOURCE_UNLISTABLE)
+        appendText(text, "slozku `%s' nelze cist", shown);
+    else
+        appendText(text, note->subfolders ? "zadny obrazek KVR; podslozky se neprohledavaji"
+                                          : "zadny obrazek KVR");
+}
+
+void clashText(t_text* text, const t_picture* picture)
+{
+    char output[PATH_BUFFER], other[PATH_BUFFER];
+
+    lineSafe(picture->output.c_str(), output, sizeof output);
+    lineSafe(picture->clash, other, sizeof other);
+    appendText(text, "stejny vystup `%s' jako `%s'", output, other);
+}
+
+void dryRunText(t_text* text, const t_picture* picture, t_conversion_result result)
+{
+    char output[PATH_BUFFER];
+
+    lineSafe(picture->output.c_str(), output, sizeof output);
+    appendText(text, result == CONVERSION_DONE ? "prevede do `%s'" : "preskoci: `%s' uz je jeho prevod",
+               output);
+}

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "conversion.h"
+#include "night.h"
 #include "input_file.h"
 #include "kvr_header.h"
 
@@ -31,6 +32,12 @@ void noSuchDateText(t_text* text, const t_kvr_header* header);
 // Why a night's conversion failed: the input in the words above, the output
 // in its own, named as the job names it.
 void failureText(t_text* text, const t_conversion* job);
+// What a night says of a source that gave no picture.
+void sourceText(t_text* text, const t_source_note* note);
+// Two pictures that convert to one output.
+void clashText(t_text* text, const t_picture* picture);
+// What a dry run would do with a picture that it would convert or skip.
+void dryRunText(t_text* text, const t_picture* picture, t_conversion_result result);
 // Whether the job failed for the night's folder, shown as folder, rather than
 // for its picture: a full disk, a folder that takes no file, or one that
 // cannot be made or may not be used; its words then, which stop the night.
