@@ -92,7 +92,7 @@ static void expectNights(std::initializer_list<Night> rows)
         makeNight();
         c.made();
         const Outcome outcome = run(KVR2FITS, c.args + " 2>err", c.before);
-        EXPECT_EQ(outcome.output, c.summary + "\n");
+        EXPECT_EQ(outcome.output, c.summary.empty() ? "" : c.summary + "\n");
         EXPECT_EQ(outcome.status, c.status);
         EXPECT_EQ(sorted(readFile("err")), sorted(joined(c.errors)));
         for (const std::string& name : c.fresh) {
@@ -112,6 +112,12 @@ TEST_F(InTempDir, NightIntoAFolder)
 {
     const std::vector<std::string> all = {"a.kvr", "B.KVR", CZECH};
     const auto older = [] { fs::create_directory("out"), writeFile("out/a.fit", OLDER); };
+    const auto cards24 = [] {
+        std::string cards;
+        for (int i = 1; i <= 24; i++)
+            cards += "K" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+        writeFile("c.txt", cards);
+    };
     expectNights({
         {"n out", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED, all, [] {},
          [] { return std::distance(fs::directory_iterator("out"), {}) == 3; }},
@@ -171,6 +177,12 @@ TEST_F(InTempDir, NightIntoAFolder)
              return cardOf("out/a.fit", "EXPTIME") + cardOf("out/a.fit", "FILTER") +
                         cardOf("out/a.fit", "OBJECT") == "30'V       ''SS Cyg  '";
          }},
+        // The header's room: 24 cards of the user's, 21 beside the clock's.
+        {"--cards c.txt --clock-offset +01:00 n/a.kvr out", "", 2, "kvr2fits: soubor karet `c.txt', "
+         "radek 22: v hlavicce uz neni misto pro dalsi kartu\nZkuste `kvr2fits --help'.\n", {},
+         cards24},
+        {"--cards c.txt n/a.kvr out", "prevedeno 1, preskoceno 0, selhalo 0, celkem 1", 0, "", {},
+         cards24, [] { return cardOf("out/a.fit", "K24") == "24"; }},
         // A dry run says what would be done, and does nothing.
         {"-n -j1 n out", "n/B.KVR: prevede do `out/B.fit'\nn/" + CZECH + ": prevede do `out/" +
          CZECH.substr(0, CZECH.size() - 4) + ".fit'\nn/a.kvr: prevede do `out/a.fit'\n" + REFUSED +
