@@ -48,6 +48,7 @@ TEST_F(InTempDir, Kvr2fitsArgumentRules)
         {"--clock-offset +1:00 a.kvr out", "kvr2fits: --clock-offset `+1:00': posun je", 2},
         {"--clock-offset=+01:00 --clock-zone UTC a.kvr out", "kvr2fits: --clock-zone `UTC': "
          "hodiny stanice uz jsou dane\n", 2},
+        {"-q - out", "-: nelze otevrit\nprevedeno 0, preskoceno 0, selhalo 1, celkem 1\n", 1},
         {"-j2 -q a.kvr -- -f", "prevedeno 1, preskoceno 0, selhalo 0, celkem 1\n", 0},
     };
     writeFile("a.kvr", picture(2, 2));

@@ -362,6 +362,9 @@ TEST_F(InTempDir, NightInterruptedAndOnATerminal)
               256);
     const std::string shown = readFile("typescript");
     EXPECT_NE(shown.find("/7 snimku, "), std::string::npos) << shown;
+    fs::remove_all("out");
+    EXPECT_EQ(std::system(("script -qec '" + KVR2FITS + " -q -j 1 n out' q >/dev/null").c_str()), 256);
+    EXPECT_EQ(readFile("q").find("snimku"), std::string::npos) << "-q draws no progress line";
     EXPECT_NE(shown.find("\r" + std::string(30, ' ')), std::string::npos) << "cleared";
 }
 #endif
