@@ -6,7 +6,8 @@
 
 #include "support.h"
 
-static const std::string LONG_NAME(250, 'n'), LONG_INPUT = LONG_NAME + ".kvr";
+// An input's name of 255 bytes, the most a file system takes.
+static const std::string LONG_NAME(251, 'n'), LONG_INPUT = LONG_NAME + ".kvr";
 // Past the 260 characters of a plain Windows path.
 static const std::string LONG_FOLDER = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" +
                                        std::string(100, 'f'), LONG_PATH = LONG_FOLDER + "/o.fit";

@@ -43,6 +43,7 @@ TEST(Progress, LineForAWidth)
         {converting, 41, "120/200 snimku, 50.0 snimku/s"}, {converting, 20, "120/200 snimku"},
         {converting, 8, "120/200"}, {converting, 1, ""},
         {resumed, 80, "120/200 snimku, 10.0 snimku/s, zbyva 0:08"},
+        {{120, 200, 80, 7.45}, 80, "120/200 snimku, 10.7 snimku/s, zbyva 0:07"},   // 7.45 s
         {{3, 200, 0, 0.5}, 80, "3/200 snimku, 0.0 snimku/s, zbyva ?"},
     };
     for (const auto& row : rows) {

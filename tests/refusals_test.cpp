@@ -83,6 +83,7 @@ static const Failure FAILURES[] = {
     Failure{ONE, "so >>f.kvr", NOTHING, failed(PICTURE, "so")}
         .made("ln -s /proc/self/fd/1 so; cp in.kvr f.kvr"),
     {ONE, "\"\"", NOTHING, failed(OPEN, "")},
+    Failure{ONE, "out.fit/", NOTHING, failed(OPEN, "out.fit/")}.made("echo older >out.fit"),
     // Windows' devices by name, with any extension, and a stream in a file: nothing is sent.
     Failure{ONE, "COM1.fit", NOTHING, failed(OPEN, "COM1.fit")}.windows(),
     Failure{ONE, "aux", NOTHING, failed(OPEN, "aux")}.windows(),
