@@ -164,13 +164,13 @@ TEST_F(InTempDir, NightIntoAFolder)
          }},
         // The user's cards, from a file and the command line, the later winning; the header
         // with them is no longer the one a night without them has.
-        {"--cards c.txt --set EXPTIME=30 --set \"OBJECT='SS Cyg'\" n/a.kvr out", "prevedeno 0, "
+        {joined("--cards c.txt --set EXPTIME=30 --set \"OBJECT='SS Cyg'\" n/a.kvr out"), "prevedeno 0, "
          "preskoceno 0, selhalo 1, celkem 1", 1, foreign("a"), {},
          [] {
              writeFile("c.txt", "# station\nEXPTIME = 10\r\nFILTER = 'V'\n");
              run(KVR2FITS, "-q n/a.kvr out");
          }},
-        {"--cards c.txt --set EXPTIME=30 --set \"OBJECT='SS Cyg'\" n/a.kvr out", "prevedeno 1, "
+        {joined("--cards c.txt --set EXPTIME=30 --set \"OBJECT='SS Cyg'\" n/a.kvr out"), "prevedeno 1, "
          "preskoceno 0, selhalo 0, celkem 1", 0, "", {},
          [] { writeFile("c.txt", "# station\nEXPTIME = 10\r\nFILTER = 'V'\n"); },
          [] {
@@ -178,15 +178,15 @@ TEST_F(InTempDir, NightIntoAFolder)
                         cardOf("out/a.fit", "OBJECT") == "30'V       ''SS Cyg  '";
          }},
         // The header's room: 24 cards of the user's, 21 beside the clock's.
-        {"--cards c.txt --clock-offset +01:00 n/a.kvr out", "", 2, "kvr2fits: soubor karet `c.txt', "
+        {joined("--cards c.txt --clock-offset +01:00 n/a.kvr out"), "", 2, "kvr2fits: soubor karet `c.txt', "
          "radek 22: v hlavicce uz neni misto pro dalsi kartu\nZkuste `kvr2fits --help'.\n", {},
          cards24},
-        {"--cards c.txt n/a.kvr out", "prevedeno 1, preskoceno 0, selhalo 0, celkem 1", 0, "", {},
+        {joined("--cards c.txt n/a.kvr out"), "prevedeno 1, preskoceno 0, selhalo 0, celkem 1", 0, "", {},
          cards24, [] { return cardOf("out/a.fit", "K24") == "24"; }},
         // A dry run says what would be done, and does nothing.
-        {"-n -j1 n out", "n/B.KVR: prevede do `out/B.fit'\nn/" + CZECH + ": prevede do `out/" +
+        {"-n -j1 n out", joined("n/B.KVR: prevede do `out/B.fit'\nn/" + CZECH + ": prevede do `out/" +
          CZECH.substr(0, CZECH.size() - 4) + ".fit'\nn/a.kvr: prevede do `out/a.fit'\n" + REFUSED +
-         "nanecisto: prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, "", {}, [] {},
+         "nanecisto: prevedeno 3, preskoceno 0, selhalo 3, celkem 6"), 1, "", {}, [] {},
          [] { return !fs::exists("out"); }},
         // A lone folder, as Explorer drops it onto the program, goes into its subfolder fits.
         {"n", "prevedeno 3, preskoceno 0, selhalo 3, celkem 6", 1, REFUSED, {}, [] {},
