@@ -24,7 +24,8 @@ static void printHelp()
     printText(stdout, "  [-p]: vypise i kazde pole hlavicky s jeho pravidlem\n");
     printText(stdout, "  [-t]: pole oddelena tabulatorem: verdikt, sirka, vyska, cas, proc, jmeno\n");
     printText(stdout, "  [-h, --help]: tato napoveda; [--version]: verze\n");
-    printText(stdout, "  Slozka bez obrazku KVR je chyba. Navratova hodnota 0, kdyz TORVAN prevede\n"
+    printText(stdout, "  Slozka bez obrazku KVR je chyba. Navratova hodnota 0, kdyz TORVAN "
+                      "prevede\n"
                       "  kazdy soubor, 1 jinak, 2 pri chybe prikazove radky.\n\n");
 }
 

@@ -22,8 +22,9 @@ int utf8Cut(const char* text, int most);
 void lineSafe(const char* text, char* safe, size_t size);
 // A name as one field of a tab-separated line, to be undone exactly: a
 // backslash, tab, newline and carriage return as \\, \t, \n and \r, each byte
-// of any other control character (as lineSafe has them) as \ooo. As much of text as fits in size, never cut inside a
-// UTF-8 character; the bytes of text taken.
+// of any other control character (as lineSafe has them) as \ooo. As much of
+// text as fits in size, never cut inside a UTF-8 character; the bytes of text
+// taken.
 size_t fieldSafe(const char* text, char* safe, size_t size);
 // Raw bytes in double quotes, each outside printable ASCII, and each quote or
 // backslash, as \xNN: at most 4 * length + 3 characters.

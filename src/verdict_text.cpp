@@ -219,6 +219,6 @@ void dryRunText(t_text* text, const t_picture* picture, t_conversion_result resu
     char output[PATH_BUFFER];
 
     lineSafe(picture->output.c_str(), output, sizeof output);
-    appendText(text, result == CONVERSION_DONE ? "prevede do `%s'" : "preskoci: `%s' uz je jeho prevod",
-               output);
+    appendText(text, result == CONVERSION_DONE ? "prevede do `%s'"
+                                               : "preskoci: `%s' uz je jeho prevod", output);
 }

@@ -173,7 +173,8 @@ bool giveAttributes(FILE* f, const t_folder* folder, const char* older, bool unn
 bool replaceInFolder(const t_folder* folder, t_file_handle kept, const char* from, const char* to);
 // Renames from to to where nothing stands at to: errno EEXIST where something
 // does, as replaceInFolder's otherwise.
-bool renameUnreplacing(const t_folder* folder, t_file_handle kept, const char* from, const char* to);
+bool renameUnreplacing(const t_folder* folder, t_file_handle kept, const char* from,
+                       const char* to);
 // Whether a failed call's errno says the medium is full (a quota too).
 bool isMediumFull(int error);
 // Safe in a signal handler.

@@ -53,8 +53,8 @@ static bool giveNewFileMode(int fd, const t_folder* folder, const t_new_mode* mo
            fchmod(fd, (mode_t)(mode->asked & ~mode->umask)) == 0;
 }
 
-bool giveAttributes(FILE* f, const t_folder* folder, const char* older, bool unnamed, bool ownerKept,
-                   const t_new_mode* mode)
+bool giveAttributes(FILE* f, const t_folder* folder, const char* older, bool unnamed,
+                    bool ownerKept, const t_new_mode* mode)
 {
     struct stat previous;
     int fd = fileno(f);

@@ -311,7 +311,8 @@ constexpr DWORD RENAME_PAUSE_MS = 50;
 // both back before the wait, so that a kill at any moment, waiting included,
 // leaves nothing of it. Where it replaces, the rename is tried again for up to
 // a second; where it may not, something standing at the name is EEXIST.
-static bool renameByHandle(const t_folder* folder, t_file_handle kept, const char* to, bool replacing)
+static bool renameByHandle(const t_folder* folder, t_file_handle kept, const char* to,
+                           bool replacing)
 {
     alignas(FILE_RENAME_INFO) unsigned char buffer[sizeof(FILE_RENAME_INFO) +
                                                    WIDE_PATH * sizeof(wchar_t)] = {};
