@@ -149,6 +149,8 @@ int main(int argc, char* argv[])
         keepConsoleOpen();
         endAsInterrupted(interruptedBy());
     }
+    for (t_output_folder& folder : night.folders)
+        closeOutputFolder(&folder);
     freeNightOptions(&options);
     return finish(fine ? 0 : 1);
 }

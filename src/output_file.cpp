@@ -259,13 +259,25 @@ bool folderUsable(t_output_folder* folder)
     return folder->state == FOLDER_HELD || folder->state == FOLDER_MISSING;
 }
 
-void releaseOutputFolder(t_output_folder* folder)
+static void letGo(t_output_folder* folder)
 {
-    std::lock_guard<std::mutex> hold(*folder->lock);
-    if (--folder->pictures > 0 || folder->state != FOLDER_HELD)
+    if (folder->state != FOLDER_HELD)
         return;
     closeFolder(folder->folder);
     free(folder->folder);
     folder->folder = NULL;
     folder->state = FOLDER_UNTRIED;
+}
+
+void releaseOutputFolder(t_output_folder* folder)
+{
+    std::lock_guard<std::mutex> hold(*folder->lock);
+    if (--folder->pictures == 0)
+        letGo(folder);
+}
+
+void closeOutputFolder(t_output_folder* folder)
+{
+    std::lock_guard<std::mutex> hold(*folder->lock);
+    letGo(folder);
 }

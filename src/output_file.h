@@ -79,6 +79,8 @@ const t_folder* madeFolder(t_output_folder* folder);
 bool folderUsable(t_output_folder* folder);
 // One of its pictures is done: after the last, the folder is closed.
 void releaseOutputFolder(t_output_folder* folder);
+// Closes the folder where it is held still: a night that stopped leaves some.
+void closeOutputFolder(t_output_folder* folder);
 
 // Opens the output path out as torvan does for a picture of size bytes read
 // from the file input, writing through buffer (STREAM_BUFFER bytes).
