@@ -134,9 +134,7 @@ static t_conversion_result writeData(t_conversion* job)
             return failConversion(job, FAILED_INTERRUPTED);
         if (!readSamples(&job->input, job->block, count))
             return failConversion(job, FAILED_INPUT_READ);
-        composeDataBlock(job->block, count);
-        if (job->plan.science)
-            dataSum = addToChecksum(dataSum, job->block, FITS_BLOCK);
+        dataSum = addSums(dataSum, composeDataBlock(job->block, count));
         if (!writeBlock(job, job->block))
             return failConversion(job, FAILED_OUTPUT_WRITE);
         samples -= count;

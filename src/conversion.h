@@ -26,8 +26,8 @@ enum t_conversion_failure {
 enum t_conversion_result { CONVERSION_DONE, CONVERSION_SKIPPED, CONVERSION_FAILED };
 
 // The caller's: what to convert, and the room the conversion works in (about
-// half a MiB, so not for the stack). All zero but what to convert is a
-// conversion not yet run. The output is either the path out, followed as
+// half a MiB, so not for the stack). All zero up to its buffers but what to
+// convert is a conversion not yet run. The output is either the path out, followed as
 // torvan follows it, or the entry called name in the night's folder (made
 // only once an output is to be written there), never followed:
 // where something stands there, it is replaced only where replacing says,

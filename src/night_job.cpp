@@ -1,5 +1,6 @@
 #include "night_job.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "text_rules.h"
@@ -37,7 +38,8 @@ t_outcome convertOne(t_night* night, const t_picture* picture, t_conversion* job
         printAbout(&night->console, picture->source.c_str(), words);
         return FAILED;
     }
-    memset(job, 0, sizeof *job);
+    // The buffers need no zeros: half a MiB less to clear for every picture.
+    memset(job, 0, offsetof(t_conversion, inBuffer));
     job->inp = picture->source.c_str();
     job->out = picture->output.c_str();
     job->folder = &night->folders[picture->folder];
