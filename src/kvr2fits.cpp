@@ -134,7 +134,8 @@ int main(int argc, char* argv[])
     std::vector<const char*> sources(options.operands.begin(), options.operands.end() - 1);
     planNight(sources, options.operands.back(), options.recursive, &night.plan);
     holdFolders(&night);
-    planPasses(&night.plan, &options.clock, &night.passes);
+    night.passes.assign(night.plan.pictures.size(), PASS_UNKNOWN);
+    night.ordered.assign(night.plan.nights + 1, false);
     bool found = reportSources(&night);
     deferInterrupts();
     ignoreFileSizeLimit();

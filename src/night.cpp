@@ -170,14 +170,16 @@ void planNight(const std::vector<const char*>& sources, const char* folder, bool
     findClashes(&plan->pictures);
 }
 
-void planPasses(const t_night_plan* plan, const t_station_clock* clock, std::vector<t_pass>* passes)
+void planPasses(const t_night_plan* plan, const t_station_clock* clock, size_t night,
+                std::vector<t_pass>* passes)
 {
     const std::vector<t_picture>& pictures = plan->pictures;
     std::vector<t_kvr_header> headers(pictures.size());
     std::vector<t_ordered_frame> frames;
 
-    passes->assign(pictures.size(), PASS_UNKNOWN);
     for (size_t i = 0; clock->kind == CLOCK_ZONE && i < pictures.size(); i++) {
+        if (pictures[i].night != night)
+            continue;
         t_input input = {};
         const t_kvr_header* h = &input.header;
         if (openInput(&input, pictures[i].source.c_str(), NULL) &&

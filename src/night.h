@@ -52,9 +52,10 @@ struct t_night_plan {
 // and Windows compare them (F0001.fit is f0001.fit).
 void planNight(const std::vector<const char*>& sources, const char* folder, bool recursive,
                t_night_plan* plan);
-// Each picture's pass through an hour the zone's clock shows twice, by the
-// night's order: every picture's capture time is read for it.
-void planPasses(const t_night_plan* plan, const t_station_clock* clock,
+// The pass of each picture of the night numbered night through an hour the
+// zone's clock shows twice, by that night's order: its pictures' capture
+// times are read for it, once one of them is found in such an hour.
+void planPasses(const t_night_plan* plan, const t_station_clock* clock, size_t night,
                 std::vector<t_pass>* passes);
 
 #endif

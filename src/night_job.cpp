@@ -8,6 +8,34 @@
 
 static const char PROGRAM[] = "kvr2fits";
 
+// A picture's pass through an hour the clock shows twice, told by its night's
+// order: read only for a night where a picture is found in such an hour, so
+// that a night without one costs nothing.
+static t_pass passOf(t_night* night, const t_picture* picture, bool order)
+{
+    std::lock_guard<std::mutex> hold(night->orderLock);
+    if (order && !night->ordered[picture->night]) {
+        planPasses(&night->plan, &night->options->clock, picture->night, &night->passes);
+        night->ordered[picture->night] = true;
+    }
+    return night->passes[picture - night->plan.pictures.data()];
+}
+
+static t_conversion_result convertInOrder(t_night* night, const t_picture* picture,
+                                          t_conversion* job)
+{
+    job->pass = passOf(night, picture, false);
+    t_conversion_result result = convertPicture(job);
+    if (result != CONVERSION_FAILED || job->failure != FAILED_CLOCK ||
+        job->reading != READING_REPEATED || job->pass != PASS_UNKNOWN)
+        return result;
+    job->pass = passOf(night, picture, true);
+    if (job->pass == PASS_UNKNOWN)
+        return result;
+    job->input = {}, job->output = {};   // as before the first try: nothing was opened
+    return convertPicture(job);
+}
+
 bool reportSources(t_night* night)
 {
     for (const t_source_note& note : night->plan.notes) {
@@ -49,9 +77,8 @@ t_outcome convertOne(t_night* night, const t_picture* picture, t_conversion* job
     job->plan = night->options->plan;
     job->realDates = job->plan.science;
     job->clock = &night->options->clock;
-    job->pass = night->passes[picture - night->plan.pictures.data()];
     job->umask = night->umask;
-    t_conversion_result result = convertPicture(job);
+    t_conversion_result result = convertInOrder(night, picture, job);
     if (result != CONVERSION_FAILED && job->dryRun) {
         dryRunText(&text, picture, result);
         printAbout(&night->console, picture->source.c_str(), words);

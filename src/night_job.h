@@ -25,7 +25,9 @@ struct t_night {
     uint32_t umask;
     std::mutex folderLock;
     std::vector<t_output_folder> folders;
+    std::mutex orderLock;
     std::vector<t_pass> passes;         // each picture's in an hour the clock shows twice
+    std::vector<bool> ordered;          // whether a night's passes are known
     std::atomic<size_t> next;
     std::atomic<uint64_t> counts[OUTCOMES];
     std::atomic<int> working;           // workers not yet done
