@@ -134,7 +134,10 @@ static t_conversion_result writeData(t_conversion* job)
             return failConversion(job, FAILED_INTERRUPTED);
         if (!readSamples(&job->input, job->block, count))
             return failConversion(job, FAILED_INPUT_READ);
-        dataSum = addSums(dataSum, composeDataBlock(job->block, count));
+        if (job->plan.science)
+            dataSum = addSums(dataSum, composeSummedDataBlock(job->block, count));
+        else
+            composeDataBlock(job->block, count);
         if (!writeBlock(job, job->block))
             return failConversion(job, FAILED_OUTPUT_WRITE);
         samples -= count;

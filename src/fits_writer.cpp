@@ -260,11 +260,19 @@ static inline void storeBigEndian(unsigned char* at, uint16_t value)
 
 // In place: each little-endian sample keeps its upper 12 bits and goes out
 // high byte first; the rest of the block is zeroed. Samples are handled as
-// 16-bit words, two at a time, which the compiler vectorises. Each pair is a
-// 32-bit word of the block, the first sample its upper half: the block's
-// checksum is the sum of the first samples shifted up and of the second ones,
-// taken here at no further pass over the block.
-uint32_t composeDataBlock(unsigned char* block, int count)
+// 16-bit words, which the compiler vectorises.
+void composeDataBlock(unsigned char* block, int count)
+{
+    for (int i = 0; i < count; i++)
+        storeBigEndian(block + 2 * i, twelveBits(block + 2 * i));
+    memset(block + 2 * count, 0, (size_t)(BLOCK_HALF - count) * 2);
+}
+
+// As composeDataBlock, two samples at a time: each pair is a 32-bit word of
+// the block, the first sample its upper half, so the block's checksum is the
+// sum of the first samples shifted up and of the second ones, taken at no
+// further pass over the block.
+uint32_t composeSummedDataBlock(unsigned char* block, int count)
 {
     uint32_t first = 0, second = 0;   // at most 720 samples of 4095 each
     int i = 0;

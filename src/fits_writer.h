@@ -37,9 +37,10 @@ int userCardRoom(const t_header_plan* plan);
 void sealHeader(unsigned char* block, uint32_t dataSum);
 // Whether two header blocks are the same but for their checksums' values.
 bool sameHeader(const unsigned char* a, const unsigned char* b);
-// A data block in place from the count samples at its start, as read; the
-// sum the FITS checksum convention takes of the block.
-uint32_t composeDataBlock(unsigned char* block, int count);
+// A data block in place from the count samples at its start, as read.
+void composeDataBlock(unsigned char* block, int count);
+// The same, giving the sum the FITS checksum convention takes of the block.
+uint32_t composeSummedDataBlock(unsigned char* block, int count);
 uint64_t fitsSize(uint64_t samples);
 
 #endif

@@ -170,6 +170,56 @@ void planNight(const std::vector<const char*>& sources, const char* folder, bool
     findClashes(&plan->pictures);
 }
 
+// A frame of the night for its order: where it stands in the night, and its
+// capture time as the clock shows it.
+struct t_ordered_frame {
+    size_t index;
+    size_t night;          // frames of one night only are ordered together
+    const t_kvr_header* header;
+};
+
+// The pass of each frame in an hour shown twice, by the night's order (the
+// frames' names): a time that goes back within that hour begins the second
+// pass. passes keeps PASS_UNKNOWN where the order cannot tell, as for frames
+// that never go back.
+// An hour shown twice in one night: its frames so far, and whether a time
+// went back within it.
+struct t_shown_twice {
+    size_t night;
+    int64_t change;
+    int64_t last;
+    bool wentBack;
+};
+
+static void orderPasses(const t_station_clock* clock, const std::vector<t_ordered_frame>& frames,
+                 std::vector<t_pass>* passes)
+{
+    std::vector<t_shown_twice> hours;
+    std::vector<std::pair<size_t, size_t>> met;   // a frame's place in passes, and its hour
+    std::vector<bool> afterStep;
+
+    for (size_t f = 0; clock->kind == CLOCK_ZONE && f < frames.size(); f++) {
+        const t_ordered_frame& frame = frames[f];
+        int64_t reading = readingSeconds(frame.header);
+        t_local_resolution resolution = resolveLocal(clock->zone, reading);
+        if (resolution.kind != LOCAL_REPEATED)
+            continue;
+        size_t hour = 0;
+        while (hour < hours.size() &&
+               (hours[hour].night != frame.night || hours[hour].change != resolution.change))
+            hour++;
+        if (hour == hours.size())
+            hours.push_back({frame.night, resolution.change, reading, false});
+        hours[hour].wentBack = hours[hour].wentBack || reading < hours[hour].last;
+        hours[hour].last = reading;
+        met.emplace_back(frame.index, hour);
+        afterStep.push_back(hours[hour].wentBack);
+    }
+    for (size_t i = 0; i < met.size(); i++)
+        if (hours[met[i].second].wentBack)
+            (*passes)[met[i].first] = afterStep[i] ? PASS_SECOND : PASS_FIRST;
+}
+
 void planPasses(const t_night_plan* plan, const t_station_clock* clock, size_t night,
                 std::vector<t_pass>* passes)
 {

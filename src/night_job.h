@@ -23,7 +23,7 @@ struct t_night {
     t_night_plan plan;
     const t_night_options* options;
     uint32_t umask;
-    std::mutex folderLock;
+    std::atomic_flag folderLock = ATOMIC_FLAG_INIT;
     std::vector<t_output_folder> folders;
     std::mutex orderLock;
     std::vector<t_pass> passes;         // each picture's in an hour the clock shows twice

@@ -220,6 +220,17 @@ void discardOutput(t_output* output)
     output->held = false;
 }
 
+static void takeLock(std::atomic_flag* lock)
+{
+    while (lock->test_and_set(std::memory_order_acquire)) {
+    }
+}
+
+static void releaseLock(std::atomic_flag* lock)
+{
+    lock->clear(std::memory_order_release);
+}
+
 // Held, or the reason why not; a folder of another user in a shared folder,
 // or one reached through her link, is never held.
 static void holdFolder(t_output_folder* folder, int way)
@@ -239,24 +250,30 @@ static void holdFolder(t_output_folder* folder, int way)
 
 const t_folder* standingFolder(t_output_folder* folder)
 {
-    std::lock_guard<std::mutex> hold(*folder->lock);
+    takeLock(folder->lock);
     if (folder->state == FOLDER_UNTRIED)
         holdFolder(folder, WALK_FOLLOW_LAST);
-    return folder->folder;
+    const t_folder* held = folder->folder;
+    releaseLock(folder->lock);
+    return held;
 }
 
 const t_folder* madeFolder(t_output_folder* folder)
 {
-    std::lock_guard<std::mutex> hold(*folder->lock);
+    takeLock(folder->lock);
     if (folder->state == FOLDER_UNTRIED || folder->state == FOLDER_MISSING)
         holdFolder(folder, WALK_FOLLOW_LAST | WALK_MAKE_FOLDERS);
-    return folder->folder;
+    const t_folder* held = folder->folder;
+    releaseLock(folder->lock);
+    return held;
 }
 
 bool folderUsable(t_output_folder* folder)
 {
-    std::lock_guard<std::mutex> hold(*folder->lock);
-    return folder->state == FOLDER_HELD || folder->state == FOLDER_MISSING;
+    takeLock(folder->lock);
+    bool usable = folder->state == FOLDER_HELD || folder->state == FOLDER_MISSING;
+    releaseLock(folder->lock);
+    return usable;
 }
 
 static void letGo(t_output_folder* folder)
@@ -271,13 +288,15 @@ static void letGo(t_output_folder* folder)
 
 void releaseOutputFolder(t_output_folder* folder)
 {
-    std::lock_guard<std::mutex> hold(*folder->lock);
+    takeLock(folder->lock);
     if (--folder->pictures == 0)
         letGo(folder);
+    releaseLock(folder->lock);
 }
 
 void closeOutputFolder(t_output_folder* folder)
 {
-    std::lock_guard<std::mutex> hold(*folder->lock);
+    takeLock(folder->lock);
     letGo(folder);
+    releaseLock(folder->lock);
 }

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
+#include <atomic>
 
 #include "defs.h"
 #include "os/system.h"
@@ -57,11 +57,13 @@ struct t_output {
 // picture comes, made only when the first output is to be written in it, and
 // closed once its last picture is done, so that a tree of a thousand nights
 // holds as few folders open as pictures are in flight. Every call takes
-// lock, shared by the night's folders.
+// lock, shared by the night's folders: a flag spun on, for calls that take a
+// few system calls at most, and that needs nothing of the C++ runtime, so that
+// torvan, which links this room too, needs none either.
 enum t_folder_state { FOLDER_UNTRIED, FOLDER_MISSING, FOLDER_HELD, FOLDER_FAILED };
 struct t_output_folder {
     const char* path;
-    std::mutex* lock;
+    std::atomic_flag* lock;
     size_t pictures;              // those not yet done
     t_folder_state state;
     t_walk failure;               // why it is neither held nor to be made

@@ -1,13 +1,12 @@
 // The capture station's clock: how a frame's capture time, as its header holds
-// it, becomes UTC, by a fixed offset or by a zone's history; and the night's
-// order, which tells the two passes through an hour the clock shows twice.
-// Records in, records out: the zone's file is read elsewhere.
+// it, becomes UTC, by a fixed offset or by a zone's history. Records in,
+// records out: the zone's file is read elsewhere, and the night's order, which
+// tells the two passes through an hour the clock shows twice, is the night's.
 #ifndef TORVAN_STATION_CLOCK_H
 #define TORVAN_STATION_CLOCK_H
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "defs.h"
 #include "zone_rules.h"
@@ -42,20 +41,7 @@ enum t_pass { PASS_UNKNOWN, PASS_FIRST, PASS_SECOND };
 // where the time is skipped or repeated, which hour.
 t_clock_reading readClock(const t_station_clock* clock, const t_kvr_header* header, t_pass pass,
                           t_kvr_header* utc, t_local_resolution* resolution);
-
-// A frame of the night for its order: where it stands in the night, and its
-// capture time as the clock shows it.
-struct t_ordered_frame {
-    size_t index;
-    size_t night;          // frames of one night only are ordered together
-    const t_kvr_header* header;
-};
-
-// The pass of each frame in an hour shown twice, by the night's order (the
-// frames' names): a time that goes back within that hour begins the second
-// pass. passes gets PASS_UNKNOWN where the order cannot tell, as for frames
-// that never go back.
-void orderPasses(const t_station_clock* clock, const std::vector<t_ordered_frame>& frames,
-                 std::vector<t_pass>* passes);
+// The seconds from 1970-01-01 00:00 that the reading of header would be in UTC.
+int64_t readingSeconds(const t_kvr_header* header);
 
 #endif
