@@ -109,8 +109,16 @@ static bool writeBlock(t_conversion* job, const unsigned char* block)
     return false;
 }
 
-// The checksums cover the data, so the header is written again once it is
-// known, in the file's first block.
+// The checksums cover the data: the header's block is left for later, and
+// written, sealed, once the data is.
+static bool skipHeader(t_conversion* job)
+{
+    if (fseek(job->output.stream, FITS_BLOCK, SEEK_SET) == 0)
+        return true;
+    job->output.cause = errno;
+    return false;
+}
+
 static bool sealOutput(t_conversion* job, uint32_t dataSum)
 {
     sealHeader(job->header, dataSum);
@@ -178,7 +186,7 @@ t_conversion_result convertPicture(t_conversion* job)
     if (!openTheOutput(job, folder))
         return failConversion(job, outputFailure(job->output.failure));
     composeHeader(&input->header, job->inp, &job->plan, &job->utc, job->header);
-    if (!writeBlock(job, job->header))
+    if (!(job->plan.science ? skipHeader(job) : writeBlock(job, job->header)))
         return failConversion(job, FAILED_OUTPUT_WRITE);
     if (writeData(job) != CONVERSION_DONE)
         return CONVERSION_FAILED;
