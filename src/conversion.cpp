@@ -76,7 +76,6 @@ static bool timeInUtc(t_conversion* job)
     const t_kvr_header* header = &job->input.header;
     t_station_clock asRead = {};
 
-    job->utc = *header;
     if (job->realDates && !dateExists(header->year, header->month, header->day)) {
         job->failure = FAILED_NO_SUCH_DATE;
         return false;
