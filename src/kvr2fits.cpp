@@ -34,10 +34,10 @@ static void work(t_night* night, t_conversion* job)
 
 static t_progress progressOf(const t_night* night, std::chrono::steady_clock::time_point start)
 {
-    uint64_t done = night->counts[CONVERTED] + night->counts[SKIPPED] + night->counts[FAILED];
     std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
 
-    return {done, night->plan.pictures.size(), night->counts[CONVERTED], seconds.count()};
+    return {night->counts[CONVERTED], night->counts[SKIPPED], night->counts[FAILED],
+            night->plan.pictures.size(), seconds.count()};
 }
 
 // The workers convert, each in a room of its own (half a MiB: fixed memory

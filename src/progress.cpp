@@ -8,13 +8,14 @@
 
 size_t composeProgress(const t_progress* progress, int width, char* line)
 {
+    uint64_t done = progress->converted + progress->skipped + progress->failed;
     double rate = progress->seconds > 0 ? progress->converted / progress->seconds : 0;
-    uint64_t left = rate > 0 ? (uint64_t)((progress->total - progress->done) / rate + 0.5) : 0;
+    uint64_t left = rate > 0 ? (uint64_t)((progress->total - done) / rate + 0.5) : 0;
     char parts[3][PROGRESS_LINE];
     int lengths[3];
 
     lengths[0] = snprintf(parts[0], sizeof parts[0], "%" PRIu64 "/%" PRIu64 " snimku",
-                          progress->done, progress->total);
+                          done, progress->total);
     lengths[1] = snprintf(parts[1], sizeof parts[1], ", %.1f snimku/s", rate);
     // Nothing to tell of the time left before a picture is converted.
     lengths[2] = progress->converted > 0

@@ -11,9 +11,10 @@
 
 // Where a night stands.
 struct t_progress {
-    uint64_t done;        // pictures done: converted, skipped or failed
-    uint64_t total;
     uint64_t converted;   // what the rate and the time left are counted over
+    uint64_t skipped;
+    uint64_t failed;
+    uint64_t total;
     double seconds;       // since the night began
 };
 

@@ -36,15 +36,15 @@ TEST(TextRules, NamesAsPrinted)
 // are counted over conversions alone, not over pictures skipped.
 TEST(Progress, LineForAWidth)
 {
-    const t_progress converting = {120, 200, 100, 2.0}, resumed = {120, 200, 20, 2.0};
+    const t_progress converting = {100, 15, 5, 200, 2.0}, resumed = {20, 99, 1, 200, 2.0};
     const struct { t_progress progress; int width; std::string line; } rows[] = {
         {converting, 42, "120/200 snimku, 50.0 snimku/s, zbyva 0:02"},
         {converting, 0, "120/200 snimku, 50.0 snimku/s, zbyva 0:02"},   // a width not told
         {converting, 41, "120/200 snimku, 50.0 snimku/s"}, {converting, 20, "120/200 snimku"},
         {converting, 8, "120/200"}, {converting, 1, ""},
         {resumed, 80, "120/200 snimku, 10.0 snimku/s, zbyva 0:08"},
-        {{120, 200, 80, 7.45}, 80, "120/200 snimku, 10.7 snimku/s, zbyva 0:07"},   // 7.45 s
-        {{3, 200, 0, 0.5}, 80, "3/200 snimku, 0.0 snimku/s, zbyva ?"},
+        {{80, 40, 0, 200, 7.45}, 80, "120/200 snimku, 10.7 snimku/s, zbyva 0:07"},   // 7.45 s
+        {{0, 0, 3, 200, 0.5}, 80, "3/200 snimku, 0.0 snimku/s, zbyva ?"},
     };
     for (const auto& row : rows) {
         char line[PROGRESS_LINE];
