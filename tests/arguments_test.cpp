@@ -45,7 +45,9 @@ TEST_F(InTempDir, Kvr2fitsArgumentRules)
         {"--clock-zone Europe/Atlantis a.kvr out", "kvr2fits: --clock-zone `Europe/Atlantis': "
          "zona neni v databazi zon systemu (TZDIR)\n", 2},
         {"--clock-zone ../etc a.kvr out", "kvr2fits: --clock-zone `../etc': neni jmeno", 2},
+        {"--clock-zone /UTC a.kvr out", "kvr2fits: --clock-zone `/UTC': neni jmeno", 2},
         {"--clock-offset +1:00 a.kvr out", "kvr2fits: --clock-offset `+1:00': posun je", 2},
+        {"--clock-offset -14:01 a.kvr out", "kvr2fits: --clock-offset `-14:01': posun je", 2},
         {"--clock-offset=+01:00 --clock-zone UTC a.kvr out", "kvr2fits: --clock-zone `UTC': "
          "hodiny stanice uz jsou dane\n", 2},
         {"-q - out", "-: nelze otevrit\nprevedeno 0, preskoceno 0, selhalo 1, celkem 1\n", 1},
