@@ -317,6 +317,8 @@ TEST_F(InTempDir, NightOnASharedMachine)
          "s=$?; ls -A out >listing; exit $s' sh "},
         {"-j1 n out", stopped, 1, "kvr2fits: slozka `out' neni zapisovatelna\n", {},
          shell("mkdir out"), [] { return fs::is_empty("out"); }, AS_DAEMON},
+        {"-j1 n out/x", stopped, 1, "kvr2fits: slozka `out/x' neni zapisovatelna\n", {},
+         shell("mkdir out"), [] { return fs::is_empty("out"); }, AS_DAEMON},
         // Her link in a shared night to a secret of root's: not followed, nothing of it shown.
         {"n out", "prevedeno 3, preskoceno 0, selhalo 4, celkem 7", 1,
          REFUSED + "n/s.kvr: odkaz jineho uzivatele ve sdilene slozce\n", all,
