@@ -12,13 +12,13 @@
 
 using namespace std::string_literals;
 
-// Each day of 4000 years from a known day around year 0 and each int32 year's end follows the
-// day before, weekday too, and comes back, with a second of it; a reading less its offset.
+// Every day of 4000 years about year 0 and of 400 about each int32 year's end, from a known
+// first day, follows the day before, weekday too, and comes back with a second of it.
 TEST(Calendar, DaysAndSeconds)
 {
-    const struct { int64_t days, year; int month, weekday; } starts[] = {
-        {-1449953, -2000, 3, 3}, {-784353746318, INT32_MIN - 2000LL, 1, 2},
-        {784350845927, INT32_MAX - 2000LL, 1, 2},
+    const struct { int64_t days, year; int month, weekday; int64_t count; } starts[] = {
+        {-1449953, -2000, 3, 3, 1461000}, {-784353088881, INT32_MIN - 200LL, 1, 6, 146097},
+        {784351503363, INT32_MAX - 200LL, 1, 5, 146097},
     };
     const t_civil_time local = {1999, 12, 31, 23, 30, 0}, west = {2000, 1, 1, 0, 30, 0};
     EXPECT_TRUE(daysFromCivil(1970, 1, 1) == 0 && daysInMonth(2003, 0) == 0 &&
@@ -26,7 +26,7 @@ TEST(Calendar, DaysAndSeconds)
                 secondsFromCivil(&local) + 3600 == secondsFromCivil(&west));
     for (const auto& start : starts) {
         t_civil_time day = {start.year, start.month, 1, 0, 0, 0}, next, time;
-        for (int64_t days = start.days; days < start.days + 1461000; days++, day = next) {
+        for (int64_t days = start.days; days < start.days + start.count; days++, day = next) {
             bool same_month = dateExists(day.year, day.month, day.day + 1);
             int64_t year, second = days * 86400 + (days * 7919 & 0xFFFF) % 86400;
             int month, date;
