@@ -69,9 +69,9 @@ struct t_local_resolution {
 
 // The zone of a TZif file's bytes, length of them: version 1's data, or the
 // 64-bit data and the footer of versions 2 to 4. False for bytes that are no
-// such file, or a file with more changes than the record holds, offsets of
-// over 26 hours, changes out of order or a footer that cannot be read; the
-// record then holds nothing of use.
+// such file, or a file with more changes than the record holds, an offset of
+// 25 hours west or 26 east or more, changes out of order or beyond the limit,
+// or a footer that cannot be read; the record then holds nothing of use.
 bool readZoneRules(const unsigned char* bytes, size_t length, t_zone_rules* zone);
 // The offset in force at a UTC instant, in seconds since 1970-01-01 00:00.
 int32_t zoneOffsetAt(const t_zone_rules* zone, int64_t utc);
