@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (judgeHeader(&header, size) == INPUT_CONVERTS)
         assert(sampleCount(&header) == (size - KVR_HEADER_SIZE) / 2);
     const std::string inp((const char*)data + KVR_HEADER_SIZE, size - KVR_HEADER_SIZE);
-    const t_header_plan plan = {size % 2 == 1, size % 3 == 1, NULL, size % 5 == 1 ? "UTC+01:00" : NULL};
+    const t_header_plan plan = {size % 2 == 1, size % 3 == 1, NULL,
+                                size % 5 == 1 ? "UTC+01:00" : NULL};
     composeHeader(&header, inp.c_str(), &plan, &header, cards);
     assert(std::string((const char*)cards + (8 + 3 * (plan.clock != NULL) + 3 * plan.science) *
                        CARD_LENGTH, CARD_LENGTH) == "END" + std::string(77, ' '));
