@@ -117,6 +117,7 @@ int main(int argc, char* argv[])
     t_night night{};
     char words[REFUSAL_TEXT_SIZE] = "";
 
+    keepStandardDescriptors();
     utf8Arguments(&argc, &argv);
     night.umask = creationMask();
     switch (parseNightOptions(argc, argv, &options, words)) {

@@ -180,6 +180,7 @@ int main(int argc, char* argv[])
     bool allConvert = true;
     int i = 1;
 
+    keepStandardDescriptors();
     utf8Arguments(&argc, &argv);
     for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; i++) {
         if (strcmp(argv[i], "--") == 0) {
